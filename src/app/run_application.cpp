@@ -1,0 +1,95 @@
+// Start-up of the program: where it lies, its defaults, its command line, and
+// the order in which one run reads the record, runs the session and reports.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "app/command_line.h"
+#include "app/messages.h"
+#include "app/pending.h"
+#include "app/setup_app.h"
+#include "install/file_checksum.h"
+
+namespace qor {
+namespace {
+
+// What the command line does outside the run's settings, on Windows.
+class Win32CommandLinePlatform : public CommandLinePlatform {
+ public:
+  explicit Win32CommandLinePlatform(SetupApp& app) : app_(app) {}
+
+  void CopyProcessFile(bool havePid, std::uint32_t pid, const std::string& from, const std::string& to) override {
+    // The caller is the setup program that handed the run over to us; it
+    // ends right after starting us, and its file can be replaced once it has.
+    if (havePid) {
+      HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+      if (process) {
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+      }
+    }
+    CopyFileA(from.c_str(), to.c_str(), FALSE);
+  }
+
+  bool IsFixedDrive(const std::string& root) override { return GetDriveTypeA(root.c_str()) == DRIVE_FIXED; }
+
+  void ShowChecksumReport(const std::string& fileName) override {
+    std::uint32_t checksum = 0;
+    std::int32_t size = 0;
+    char text[1024];
+    if (FileChecksum(fileName.c_str(), checksum, size)) {
+      std::snprintf(text, sizeof text, "FileName: %s\nFileSize: %d\nChecksum: 0x%0X", fileName.c_str(),
+                    static_cast<int>(size), static_cast<unsigned>(checksum));
+      ShowMessage(text, MB_OK | MB_ICONINFORMATION);
+    } else {
+      std::snprintf(text, sizeof text, "Nie można odczytać pliku: %s\n", fileName.c_str());
+      ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+    }
+  }
+
+  void RunUninstall() override { qor::RunUninstall(app_); }
+
+ private:
+  SetupApp& app_;
+};
+
+}  // namespace
+
+int SetupApp::ParseCommandLine() {
+  Win32CommandLinePlatform platform(*this);
+  return ScanCommandLine(*this, SkipProgramName(GetCommandLineA()), platform);
+}
+
+int SetupApp::RunApplication() {
+  // The 3-D look for dialog controls comes with the common controls.
+  InitCommonControls();
+
+  char path[kMaxPath] = {};
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  modulePath.assign(path, n < sizeof path ? n : sizeof path - 1);
+  std::size_t slash = modulePath.rfind('\\');
+  moduleDir = slash == std::string::npos ? std::string() : modulePath.substr(0, slash + 1);
+  if (moduleDir.empty() || moduleDir.back() != '\\') moduleDir += '\\';
+
+  buildMode = runMailConf = offerMailConf = packMode = quietMode = false;
+  sourceKind = kSourceUnknown;
+  monitorStart = -1;
+  sourcePath.clear();
+  installPath.clear();
+  sourceIsInstalled = false;
+
+  if (!ParseCommandLine()) return exitCode;
+
+  if (monitorStart != -1) WriteMonitorStartMode(monitorStart - 1);
+  bool authoring = buildMode || packMode;
+  if (!authoring) ReadInstallationRecord(*this);
+  BindInternetLibrary();
+  int result = RunSession();
+  UnbindInternetLibrary();
+  if (!authoring) WriteInstallationRecord(*this, result);
+  ReportOutcome(result);
+  return exitCode;
+}
+
+}  // namespace qor
