@@ -4,6 +4,14 @@
 // value and whether to complement the result. The product files' checksum
 // starts at 0xFFFFFFFF and is never inverted; the ZIP CRC-32 is the usual
 // complemented form of the same register.
+//
+// Two implementations give bit-identical results for every length, alignment
+// and split of the input:
+//   - a portable one (braided table lookups), used everywhere;
+//   - on x86 processors with PCLMULQDQ and SSE4.1, carry-less multiplication
+//     folding (crc_core_x86.cpp), several times faster on large buffers.
+// CrcUpdate picks one on its first call (the only place that looks at the
+// processor) and keeps that choice for the rest of the process.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -12,4 +20,22 @@ namespace qor {
 
 std::uint32_t CrcUpdate(std::uint32_t reg, const void* data, std::size_t len);
 
+// The individual implementations, for tests and the benchmark. Code of the
+// program calls CrcUpdate.
+namespace crc_internal {
+
+// The portable implementation; runs on any processor.
+std::uint32_t CrcUpdatePortable(std::uint32_t reg, const void* data, std::size_t len);
+
+// True when this build has the folding implementation and the processor and
+// operating system can run it.
+bool CrcFoldingUsable();
+
+// The folding implementation. Call it only when CrcFoldingUsable() is true.
+std::uint32_t CrcUpdateFolding(std::uint32_t reg, const void* data, std::size_t len);
+
+// Short name of the implementation CrcUpdate uses: "pclmul-folding" or "portable-braided".
+const char* CrcImplementationName();
+
+}  // namespace crc_internal
 }  // namespace qor
