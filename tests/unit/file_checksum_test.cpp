@@ -7,9 +7,6 @@
 #include <filesystem>
 #include <random>
 #include <string>
-#include <vector>
-
-#include "install/crc_core.h"
 
 namespace {
 
@@ -65,20 +62,6 @@ TEST(FileChecksum, FailureLeavesOutputsUnset) {
     EXPECT_FALSE(qor::FileChecksum(path.c_str(), sum, size)) << path;
     EXPECT_EQ(sum, 0x12345678u);
     EXPECT_EQ(size, 77);
-  }
-}
-
-TEST(CrcCore, BitIdenticalToZlibOnEveryLengthAndAlignment) {
-  std::vector<unsigned char> buf(4096 + 64);
-  std::mt19937 rng(11);
-  for (auto& b : buf) b = static_cast<unsigned char>(rng());
-  for (std::size_t align = 0; align < 16; ++align) {
-    for (std::size_t len = 0; len < 600; len += (len < 80 ? 1 : 37)) {
-      const unsigned char* p = buf.data() + align;
-      std::uint32_t ours = ~qor::CrcUpdate(0xFFFFFFFFu, p, len);
-      std::uint32_t ref = static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(len)));
-      ASSERT_EQ(ours, ref) << "align " << align << " len " << len;
-    }
   }
 }
 
