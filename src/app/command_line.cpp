@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "script/script_text.h"
+
 namespace qor {
 namespace {
 
@@ -40,11 +42,7 @@ void ReadDefinedName(SetupApp& app, const char*& p) {
     while (At(p) > ' ' && *p != '/') name += *p++;
     if (*p == '/') ++p;  // consumed: a switch glued to the name is lost
   }
-  if (name.empty()) return;
-  if (!app.definedNames.empty()) app.definedNames.pop_back();  // the block's final NUL
-  app.definedNames += name;
-  app.definedNames += '\0';
-  app.definedNames += '\0';
+  AppendDefinedName(app.definedNames, name);  // an empty name is ignored
 }
 
 // /copy_process_file,<hex id>d,"from","to". False when the text is malformed.

@@ -4,39 +4,45 @@
 
 #include "app/messages.h"
 #include "app/pending.h"
+#include "companions/mail_scanner.h"
+#include "install/package_builder.h"
+#include "install/restart_replace.h"
+#include "source/zip_source.h"
+#include "system/script_sections.h"
 
 namespace qor {
 
-int ReadInstallationRecord(SetupApp&) { return 0; }
-void WriteInstallationRecord(SetupApp&, int) {}
-void WriteMonitorStartMode(int) {}
-void BindInternetLibrary() {}
-void UnbindInternetLibrary() {}
 void RunUninstall(SetupApp&) {}
 
-int SetupApp::RunSession() {
-  failureKind = kFailureFailed;  // no installation engine yet: the session cannot succeed
-  return 0;
-}
+// Replacing the setup program itself comes with the self-update.
+bool UpdateSetupProgram(SetupApp&) { return true; }
 
-void SetupApp::ReportOutcome(int result) {
-  if (result) {
-    exitCode = 0;
-    return;
-  }
-  switch (failureKind) {
-    case kFailureAborted:
-      ShowMessage("Instalowanie programu zostało przerwane.", MB_OK | MB_ICONEXCLAMATION);
-      exitCode = 3;
-      break;
-    default:
-      ShowMessage("Nie można było przeprowadzić instalacji.\nMożesz w każdej chwili powtórzyć próbę\nzainstalowania programu.",
-                  MB_OK | MB_ICONEXCLAMATION);
-      exitCode = 2;
-      break;
-  }
-}
+// The [REGISTRY] and [PROGMAN] sections: nothing is written or recorded yet,
+// so there is nothing of an earlier installation to remove either.
+void RemoveRecordedRegistryEntries(SetupApp&) {}
+bool ApplyRegistrySection(SetupApp&) { return true; }
+void RemoveRecordedProgmanEntries(SetupApp&) {}
+bool ApplyProgmanSection(SetupApp&) { return true; }
 
-bool SetupApp::PollAbort() { return abortRequested; }
+// The authoring modes are not in the program yet: they fail.
+bool BuildPackage(SetupApp& app) {
+  app.failureKind = kFailureFailed;
+  return false;
+}
+bool RebuildSection(SetupApp&) { return false; }
+
+// The mail scanner is left alone: it counts as not running and its
+// configuration is never offered.
+void DetectMailScanner(SetupApp&) {}
+void SendMailScannerCommand(const std::string&, MailScannerCommand) {}
+void ReadMailConfPromptSetting(SetupApp&) {}
+void WriteMailConfPromptSetting(int) {}
+void RunMailConfiguration(const std::string&) {}
+
+// ZIP archives as installation files: not readable yet.
+ZipSource* OpenZipSource(const char*) { return nullptr; }
+std::uint32_t ReadZipSource(ZipSource*, void*, std::uint32_t) { return 0; }
+std::uint32_t ZipSourceSize(ZipSource*) { return 0; }
+void CloseZipSource(ZipSource*) {}
 
 }  // namespace qor

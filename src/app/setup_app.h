@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <string>
 
+#include "script/file_table.h"
+#include "script/script_text.h"
+#include "source/source_files.h"
+
 namespace qor {
 
 class ProgressWindow;
@@ -65,8 +69,12 @@ class SetupApp {
   bool offerMailConf = false;
   bool runMailConf = false;
 
-  // True when name was given with /def=, compared without regard to ASCII case.
-  bool IsDefined(const char* name, std::size_t len) const;
+  // --- Source, script and tables of the run.
+  SourceState source;        // between OpenSource and CloseSource
+  ScriptText script;         // from LoadScript to FreeScript
+  FileTable fileTable;       // "[FILES]"
+  ProductKeys productKeys;   // "[PRODUCT]"
+  int packageFile = -1;      // the package being written by /pack
 
   // --- Operations (Win32 part of the program).
   int RunApplication();

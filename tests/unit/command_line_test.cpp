@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "script/script_text.h"
 
 #include <gtest/gtest.h>
 
@@ -127,8 +128,8 @@ TEST(CommandLine, DefinedNames) {
     EXPECT_EQ(s.app.quietMode, c.quiet) << c.args;
   }
   Scan s("/def=nomonitor");
-  EXPECT_TRUE(s.app.IsDefined("NOMONITOR", 9));
-  EXPECT_FALSE(s.app.IsDefined("NOMONITO", 8));
+  EXPECT_TRUE(qor::IsDefinedName(s.app.definedNames, "NOMONITOR"));
+  EXPECT_FALSE(qor::IsDefinedName(s.app.definedNames, "NOMONITO"));
 }
 
 TEST(CommandLine, MonitorStart) {

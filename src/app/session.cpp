@@ -1,0 +1,169 @@
+// One installation session: the dialogs the run mode allows, the source
+// opened around the engine, the mail scanner paused and resumed, and the final
+// report with its exit code.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/messages.h"
+#include "app/setup_app.h"
+#include "companions/mail_scanner.h"
+#include "install/engine.h"
+#include "source/source_files.h"
+#include "system/registry.h"
+
+namespace qor {
+
+bool RecordEngineDate(const std::string& installFolder);
+void LaunchUpdateComponent();
+
+namespace {
+
+const char kSuccess[] = "Instalacja programu Qor_Vex\nzostała przeprowadzona pomyślnie.\nProgram jest gotowy do pracy";
+const char kSuccessRestart[] =
+    "Instalacja programu Qor_Vex\nzostała przeprowadzona pomyślnie.\nProgram jest gotowy do pracy\nWykonaj restart "
+    "systemu aby dokończyć\nzaległe operacje";
+const char kVirusBaseReminder[] =
+    "Musisz jeszcze przeprowadzić aktualizację bazy wirusów.\r\n(np. za pomocą uaktualnienia baz pobranego ze strony "
+    "Qor_Vex-a)";
+const char kFailed[] =
+    "Nie można było przeprowadzić instalacji.\nMożesz w każdej chwili powtórzyć próbę\nzainstalowania programu.";
+const char kAborted[] = "Instalowanie programu zostało przerwane.";
+
+const char kUpdateKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Qor_Update\\1.0";
+
+typedef void(__cdecl* DateExport)(int*, int*, int*);
+
+}  // namespace
+
+int SetupApp::RunSession() {
+  DetectMailScanner(*this);
+  if (mailScannerRunning) SendMailScannerCommand(installPath, MailScannerCommand::Abort);
+  ReadMailConfPromptSetting(*this);
+
+  if (!buildMode && !packMode && !quietMode) {
+    if (firstInstall && WelcomeDialog().Show() != kDialogContinue) {
+      failureKind = kFailureAborted;
+      return 0;
+    }
+    if (!skipSettings) {
+      SettingsDialog fields(firstInstall);
+      fields.sourcePath = sourcePath;
+      fields.internetPath = internetPath;
+      fields.sourceKind = sourceKind;
+      fields.installPath = installPath;
+      if (fields.Show() != kDialogContinue) {
+        failureKind = kFailureAborted;
+        SendMailScannerCommand(installPath, MailScannerCommand::Start);
+        return 0;
+      }
+      sourcePath = fields.sourcePath;
+      internetPath = fields.internetPath;
+      sourceKind = fields.sourceKind;
+      installPath = fields.installPath;
+    }
+    if (!mailScannerRunning && offerMailConf) {
+      MailScannerDialog choice;  // both boxes cleared
+      choice.Show();
+      runMailConf = choice.runConfiguration;
+      WriteMailConfPromptSetting(choice.doNotShowAgain ? 0 : 1);
+    }
+  }
+
+  abortRequested = false;
+  OpenSource(*this);
+  int result = RunInstallEngine(*this, buildMode) ? 1 : 0;
+  CloseSource(*this);
+  if (abortRequested) failureKind = kFailureAborted;
+
+  if (mailScannerRunning)
+    SendMailScannerCommand(installPath, mailScannerActive ? MailScannerCommand::Start : MailScannerCommand::Stop);
+  else if (offerMailConf)
+    SendMailScannerCommand(installPath, MailScannerCommand::Start);
+  RecordEngineDate(installPath);
+  return result;
+}
+
+void SetupApp::ReportOutcome(int result) {
+  if (result) {
+    exitCode = 0;
+    const char* reminder = (mainProgramListed && !virusBaseListed) ? kVirusBaseReminder : "";
+    if (restartNeeded)
+      ResultDialog(kSuccessRestart, reminder).Show();
+    else if (!buildMode && !packMode && !quietMode)
+      ResultDialog(kSuccess, reminder).Show();
+    if (!buildMode && !packMode) LaunchUpdateComponent();
+  } else if (failureKind == kFailureNone) {
+    std::string commandLine = "setup  " + relaunchArguments;
+    STARTUPINFOA startup;
+    GetStartupInfoA(&startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(relaunchProgram.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+      exitCode = 0;
+    } else {
+      char text[1024];
+      std::snprintf(text, sizeof text,
+                    "Nie można uruchomić programu:\n%s\nUruchom program ponownie,\nlub powtórz instalowanie programu.",
+                    relaunchProgram.c_str());
+      ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+      exitCode = 1;
+    }
+  } else if (failureKind == kFailureAborted) {
+    ShowMessage(kAborted, MB_OK | MB_ICONEXCLAMATION);
+    exitCode = 3;
+  } else {
+    ShowMessage(kFailed, MB_OK | MB_ICONEXCLAMATION);
+    exitCode = 2;
+  }
+  if (exitCode == 0 && runMailConf) RunMailConfiguration(installPath);
+}
+
+bool RecordEngineDate(const std::string& installFolder) {
+  {
+    RegKey key;
+    std::string stored;
+    if (OpenKeyForRead(kUpdateKey, key) && ReadStringValue(key.get(), "LastInstalledVersion", stored) &&
+        stored.size() >= 8)
+      return true;
+  }
+  std::string library = installFolder + "\\qor_engn.dll";
+  HMODULE module = LoadLibraryA(library.c_str());
+  if (!module) return false;
+  auto engineDate = reinterpret_cast<DateExport>(GetProcAddress(module, "ScanGetEngineDateInfo"));
+  if (!engineDate) return false;
+  int year = 0, month = 0, day = 0;
+  engineDate(&year, &month, &day);
+  RegKey key;
+  if (OpenOrCreateKey(kUpdateKey, key)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d,%d,%d", year, month, day);
+    WriteStringValue(key.get(), "LastInstalledVersion", text);
+  }
+  return true;  // the engine library stays loaded
+}
+
+void LaunchUpdateComponent() {
+  {
+    RegKey key;
+    std::string value;
+    if (OpenKeyForRead("HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Setup", key) &&
+        ReadValueText(key.get(), "{5A1C3E77-2B90-4D61-8E2F-0C4B7D9A1F36}", value))
+      return;
+  }
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = "open";
+  info.lpFile = "\\install\\qor_update\\qor_update.exe";
+  info.lpParameters = "";
+  info.nShow = SW_SHOWNORMAL;
+  ShellExecuteExA(&info);
+}
+
+}  // namespace qor

@@ -1,0 +1,174 @@
+#include "install/engine.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/messages.h"
+#include "app/progress.h"
+#include "app/setup_app.h"
+#include "install/install_file.h"
+#include "install/package_builder.h"
+#include "install/restart_replace.h"
+#include "source/source_files.h"
+#include "system/installation_record.h"
+#include "system/registry.h"
+#include "system/script_sections.h"
+
+namespace qor {
+namespace {
+
+const char kBadScript[] = "Niewłaściwy format pliku setup.dat lub\nniewłaściwa wersja programu instalacyjnego";
+
+// Refuses the script: shows why (unless the caller already did), frees it,
+// and marks the session failed.
+bool Reject(SetupApp& app, bool showMessage) {
+  if (showMessage) ShowMessage(kBadScript, MB_OK | MB_ICONEXCLAMATION);
+  app.fileTable.FreeFileTable();
+  app.productKeys.Free();
+  FreeScript(app);
+  app.failureKind = kFailureFailed;
+  return false;
+}
+
+void WriteNotifyNewVer() {
+  RegKey key;
+  if (OpenOrCreateKey("HKEY_CURRENT_USER\\Software\\Qor\\Qor_Vex\\Options", key))
+    WriteDwordValue(key.get(), "NotifyNewVer", 1);
+}
+
+// Runs work under a fresh progress window (shown unless quiet) and takes it
+// down again, whatever the outcome.
+template <typename Work>
+bool UnderProgressWindow(SetupApp& app, Work work) {
+  OpenProgressWindow(app);
+  app.abortRequested = false;
+  bool result = work();
+  CloseProgressWindow(app);
+  return result;
+}
+
+bool ContainsWin95(const std::string& platform) { return platform.find("Win95") != std::string::npos; }
+
+}  // namespace
+
+bool LoadScript(SetupApp& app, bool resolve) {
+  std::string path = app.buildMode ? app.buildScript : SourceFilePath(app, "setup.dat");
+  int handle = OpenSourceFile(app, path, 0, 0, nullptr);
+  if (handle == -1) return false;
+  std::string bytes;
+  char buffer[1024];
+  while (std::uint32_t n = ReadSourceFile(app, handle, buffer, sizeof buffer)) bytes.append(buffer, n);
+  CloseSourceFile(app, handle);
+  ScriptLoadOptions options;
+  options.resolve = resolve;
+  options.buildMode = app.buildMode;
+  options.keepFile = app.packMode;
+  options.definedNames = app.definedNames;
+  return app.script.Load(std::move(bytes), options);
+}
+
+bool SaveScript(SetupApp& app, const std::string& path) {
+  if (app.script.SaveScriptFile(path)) return true;
+  ShowMessage("Nie można utworzyć setup.dat", MB_OK);
+  return false;
+}
+
+void FreeScript(SetupApp& app) { app.script.Free(); }
+
+bool InstallSteps(SetupApp& app) {
+  if (app.PollAbort()) return false;
+  if (!UpdateSetupProgram(app)) return false;
+  ApplyRegistrySection(app);
+  return InstallAllFiles(app);
+}
+
+bool RunInstallEngine(SetupApp& app, bool build) {
+  if (!LoadScript(app, !build)) {
+    ShowMessage("Nie można odczytać pliku setup.dat", MB_OK | MB_ICONEXCLAMATION);
+    app.failureKind = kFailureFailed;
+    return false;
+  }
+
+  if (build) {
+    bool ok = RebuildSection(app);
+    if (!ok) {
+      ShowMessage("Nie można uaktualnić projektu", MB_OK);
+    } else {
+      ok = SaveScript(app, app.buildScript);
+    }
+    FreeScript(app);
+    if (!ok) app.failureKind = kFailureFailed;
+    return ok;
+  }
+
+  app.fileTable.SetInstallPath(app.installPath);
+  app.fileTable.SetSourceIsInstalled(app.sourceIsInstalled);
+  bool haveFiles = app.fileTable.LoadFileTable(app.script);
+  app.mainProgramListed = app.fileTable.MainProgramListed();
+  app.virusBaseListed = app.fileTable.VirusBaseListed();
+  if (!haveFiles) return Reject(app, true);
+
+  if (app.packMode) {
+    bool ok = UnderProgressWindow(app, [&] { return BuildPackage(app); });
+    app.fileTable.FreeFileTable();
+    FreeScript(app);
+    return ok;
+  }
+
+  if (!app.productKeys.LoadProductKeys(app.script) ||
+      !EqualsNoCase(app.productKeys.ProductValue("Name"), "Qor_Vex"))
+    return Reject(app, true);
+  if (!ContainsWin95(app.productKeys.ProductValue("Platform"))) {
+    ShowMessage("Ten produkt nie jest przeznaczony do pracy\nna platformie Windows 95.", MB_OK | MB_ICONEXCLAMATION);
+    return Reject(app, false);
+  }
+  bool installedCopy = app.sourceKind == kSourceLocal && app.sourceIsInstalled;
+  if (app.firstInstall && !installedCopy && EqualsNoCase(app.productKeys.ProductValue("Package"), "Update")) {
+    ShowMessage(
+        "Ten program instalacyjny służy wyłącznie\ndo aktualizowania instalacji.\nPrzed uaktualnieniem zainstaluj "
+        "program\nz dyskietek instalacyjnych",
+        MB_OK | MB_ICONINFORMATION);
+    return Reject(app, false);
+  }
+
+  auto finish = [&](bool result) {
+    app.fileTable.FreeFileTable();
+    app.productKeys.Free();
+    FreeScript(app);
+    return result;
+  };
+
+  if (!app.quietMode && !app.firstInstall) {
+    int outdated = app.fileTable.CountOutdated([&] { return app.PollAbort(); });
+    if (outdated == -1) return finish(false);
+    if (outdated == 0 &&
+        ShowMessage("Masz aktualne wszystkie pliki programu.\nCzy chcesz mimo tego uaktualnić instalację?",
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+      return finish(true);
+  }
+
+  BeginUpdateMarker();
+  app.firstInstall = false;
+
+  bool result;
+  if (!CreateInstallDirectory(app)) {
+    app.failureKind = kFailureFailed;
+    result = false;
+  } else {
+    RemoveRecordedProgmanEntries(app);
+    RemoveRecordedRegistryEntries(app);
+    result = UnderProgressWindow(app, [&] { return InstallSteps(app); });
+    WriteNotifyNewVer();
+  }
+
+  EndUpdateMarker();
+  if (result) {
+    result = ApplyProgmanSection(app);
+    if (!result) app.failureKind = kFailureFailed;
+  }
+  return finish(result);
+}
+
+}  // namespace qor

@@ -1,0 +1,170 @@
+#include "install/install_file.h"
+
+#include <windows.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/messages.h"
+#include "app/progress.h"
+#include "app/setup_app.h"
+#include "install/restart_replace.h"
+#include "script/file_table.h"
+#include "source/source_files.h"
+
+namespace qor {
+namespace {
+
+constexpr unsigned kCopyChunk = 32768;
+
+void Fail(SetupApp& app, const char* format, const std::string& name) {
+  char text[1024];
+  std::snprintf(text, sizeof text, format, name.c_str());
+  ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+  app.failureKind = kFailureFailed;
+}
+
+void ClearReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+int OpenTarget(const std::string& path) {
+  ClearReadOnly(path);
+  return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL, _S_IREAD | _S_IWRITE);
+}
+
+}  // namespace
+
+bool InstallFile(SetupApp& app, FileRecord& record) {
+  const bool packing = app.packMode;
+  if (record.compressedName.empty()) {
+    if (packing) return true;
+    Fail(app, "Brak pliku instalacyjnego:\n%s\nPotrzeba pełnej wersji instalacyjnej programu.", record.installedName);
+    return false;
+  }
+  std::string sourcePath = SourceFilePath(app, app.fileTable.SourceNameOf(record));
+  std::string target = packing ? app.packOutput : app.fileTable.InstalledPath(record);
+  ProgressLines(app, 0, sourcePath, target);
+
+  int source = OpenSourceFile(app, sourcePath, packing ? 0 : 1, static_cast<std::uint32_t>(record.compressedSize),
+                              record.diskLabel.c_str());
+  ProgressLines(app, 0, sourcePath, target);  // the open may have shown a copy of its own
+  if (source == -1) {
+    if (app.abortRequested) return false;
+    Fail(app, "Nie można odczytać pliku instalacyjnego:\n%s", record.compressedName);
+    return false;
+  }
+
+  int out = packing ? app.packageFile : -1;
+  bool inUse = false;
+  std::string written = target;
+  if (!packing) {
+    out = OpenTarget(target);
+    if (out < 0 && errno == EACCES) {
+      // Held open by a running program: write beside it, swap at restart.
+      written = target + "(new)";
+      inUse = true;
+      out = OpenTarget(written);
+    }
+    if (out < 0) {
+      CloseSourceFile(app, source);
+      Fail(app, "Nie można zapisać pliku instalacyjnego:\n%s", record.installedName);
+      return false;
+    }
+  }
+
+  ProgressOperation(app, packing ? "Kompresja" : "Kopiowanie");
+  ProgressTotal(app, record.size != 0 ? record.size : static_cast<std::int32_t>(SourceFileSize(app, source)));
+  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
+  std::uint32_t copied = 0;
+  bool writeError = false;
+  for (;;) {
+    if (app.PollAbort()) break;
+    std::uint32_t got = ReadSourceFile(app, source, buffer.get(), kCopyChunk);
+    if (got == 0) break;
+    copied += got;
+    ProgressPosition(app, static_cast<std::int32_t>(copied));
+    if (_write(out, buffer.get(), got) != static_cast<int>(got)) {
+      writeError = true;
+      break;
+    }
+  }
+  if (!packing) {
+    _close(out);
+    if (writeError || app.abortRequested) DeleteFileA(written.c_str());
+  }
+  CloseSourceFile(app, source);
+  if (app.abortRequested) return false;
+  if (writeError) {
+    Fail(app, "Nie można zapisać pliku instalacyjnego:\n%s", record.installedName);
+    return false;
+  }
+  if (!packing && record.size != 0) {
+    bool ok = inUse ? FileTable::FileMatches(written, record) : app.fileTable.IsUpToDate(record);
+    if (!ok) {
+      DeleteFileA(written.c_str());
+      ShowMessage("Błąd w plikach instalacyjnych", MB_OK | MB_ICONEXCLAMATION);
+      app.failureKind = kFailureFailed;
+      return false;
+    }
+  }
+  if (inUse) ReplaceAtRestart(app, written.c_str(), target.c_str());
+  return true;
+}
+
+bool InstallAllFiles(SetupApp& app) {
+  if (app.sourceKind == kSourceNetwork) return true;
+  auto& records = app.fileTable.Records();
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    if (app.fileTable.IsUpToDate(records[i])) continue;
+    if (InstallFile(app, records[i])) continue;
+    if (app.abortRequested) return false;
+    if (ShowMessage("Czy chcesz kontynuować instalowanie?", MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
+  }
+  return true;
+}
+
+bool CreateDirectoryPath(const std::string& path, std::string* fullPath) {
+  char full[1000];
+  char* namePart = nullptr;
+  DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, &namePart);
+  if (n == 0 || n >= sizeof full) {
+    char text[1200];
+    std::snprintf(text, sizeof text, "Nie można utworzyć katalogu:\n%s", path.c_str());
+    ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  if (fullPath) *fullPath = full;
+  // Create every parent from the second backslash on: "C:\A\B\C" creates
+  // "C:\A" and "C:\A\B" (the root "C:" is never created), then the path.
+  int seen = 0;
+  for (char* p = full; *p; ++p) {
+    if (*p != '\\') continue;
+    if (++seen < 2) continue;
+    *p = 0;
+    CreateDirectoryA(full, nullptr);
+    *p = '\\';
+  }
+  if (CreateDirectoryA(full, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  char text[1200];
+  std::snprintf(text, sizeof text, "Nie można utworzyć katalogu:\n%s", full);
+  ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+  return false;
+}
+
+bool CreateInstallDirectory(SetupApp& app) {
+  if (app.sourceKind == kSourceNetwork) return true;
+  std::string full;
+  if (!CreateDirectoryPath(app.installPath, &full)) return false;
+  app.installPath = full;
+  app.fileTable.SetInstallPath(full);
+  return true;
+}
+
+}  // namespace qor

@@ -1,0 +1,102 @@
+#include "install/restart_replace.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/setup_app.h"
+
+namespace qor {
+namespace {
+
+// The short (8.3) form of an existing path, or the path itself.
+std::string ShortPath(const char* path) {
+  char buf[MAX_PATH];
+  DWORD n = GetShortPathNameA(path, buf, sizeof buf);
+  return (n > 0 && n < sizeof buf) ? std::string(buf, n) : std::string();
+}
+
+// The short form of a target that may not exist yet: it is created empty for
+// a moment so that the system can name it.
+std::string ShortTargetPath(const char* target) {
+  std::string s = ShortPath(target);
+  if (!s.empty()) return s;
+  HANDLE h = CreateFileA(target, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return target;
+  CloseHandle(h);
+  s = ShortPath(target);
+  DeleteFileA(target);
+  return s.empty() ? std::string(target) : s;
+}
+
+}  // namespace
+
+bool IsWindowsNT() { return (GetVersion() & 0x80000000u) == 0; }
+
+bool AddWinInitRename(const char* iniPath, const char* newFile, const char* target) {
+  std::string left = target ? ShortTargetPath(target) : std::string("NUL");
+  std::string right = ShortPath(newFile);
+  if (right.empty()) right = newFile;
+  const std::string line = left + "=" + right + "\r\n";
+  static const char kHeader[] = "[Rename]\r\n";
+  const DWORD headerLength = sizeof kHeader - 1;
+
+  HANDLE file = CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD size = GetFileSize(file, nullptr);
+  if (size == INVALID_FILE_SIZE) {
+    CloseHandle(file);
+    return false;
+  }
+  DWORD room = size + static_cast<DWORD>(line.size()) + headerLength + 1;
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, room, nullptr);
+  char* view = mapping ? static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, room)) : nullptr;
+  if (!view) {
+    if (mapping) CloseHandle(mapping);
+    CloseHandle(file);
+    return false;
+  }
+  view[size] = 0;
+  DWORD length;
+  // Search within the file's own bytes: a zero byte in the file must not end
+  // the search early, nor may the search run past them.
+  char* header = nullptr;
+  for (DWORD i = 0; i + headerLength <= size; ++i) {
+    if (std::memcmp(view + i, kHeader, headerLength) == 0) {
+      header = view + i;
+      break;
+    }
+  }
+  if (header) {
+    char* insert = header + headerLength;
+    std::memmove(insert + line.size(), insert, static_cast<std::size_t>(view + size - insert));
+    std::memcpy(insert, line.data(), line.size());
+    length = size + static_cast<DWORD>(line.size());
+  } else {
+    std::memcpy(view + size, kHeader, headerLength);
+    std::memcpy(view + size + headerLength, line.data(), line.size());
+    length = size + headerLength + static_cast<DWORD>(line.size());
+  }
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+  SetFilePointer(file, static_cast<LONG>(length), nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  CloseHandle(file);
+  return true;
+}
+
+bool ReplaceAtRestart(SetupApp& app, const char* newFile, const char* target) {
+  app.restartNeeded = true;
+  if (MoveFileExA(newFile, target, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
+  if (IsWindowsNT()) return false;
+  char windows[MAX_PATH];
+  UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+  if (n == 0 || n >= sizeof windows) return false;
+  std::string ini = std::string(windows) + "\\WinInit.ini";
+  return AddWinInitRename(ini.c_str(), newFile, target);
+}
+
+}  // namespace qor
