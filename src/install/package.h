@@ -1,0 +1,54 @@
+// The package: one file that carries a whole installation set.
+//
+// The setup program is stored first and unchanged, so a package without the
+// internet header is itself the distributable setup executable; it finds its
+// installation files in its own file. All integers are 32-bit little-endian;
+// there is no padding anywhere. Offsets count from the first byte of the file,
+// the internet header included.
+//
+//   offset 0      +------------------------------------------+
+//                 | internet header (only from /pack2):      |  27 bytes
+//                 |  "Qor_Vex Internet Package\r\n" and 0x00 |
+//                 +------------------------------------------+
+//                 | entry data: the entries' bytes one after |  sum of the
+//                 | another, in directory order:             |  entry sizes
+//                 |  setup.exe (stored uncompressed, at 0    |
+//                 |  without the header), every stored file  |
+//                 |  of the file table, "qorapps.dat",       |
+//                 |  "setup.dat" (checksum tail included)    |
+//   P ----------> +------------------------------------------+
+//                 | directory header: "LF" (4C 46), u32 D    |  6 bytes
+//                 +------------------------------------------+
+//                 | directory: D bytes of entries            |  D bytes
+//                 |   name (bytes, zero-terminated)          |
+//                 |   u32 offset, u32 size                   |
+//                 | ... ended by one zero byte (empty name)  |
+//                 +------------------------------------------+
+//                 | trailer: "LF" (4C 46), u32 P             |  6 bytes
+//   end of file   +------------------------------------------+
+//
+// D counts the entries and the final zero byte. Nothing reads the internet
+// header; since the offsets include it, such a package is read like any other.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qor {
+
+// The two bytes that open the directory header and the trailer.
+constexpr char kPackageMarker[2] = {'L', 'F'};
+// Directory header and trailer: the marker and one u32 each.
+constexpr std::size_t kPackageTrailerSize = 6;
+// The optional first bytes of a package for the internet source (with its
+// terminating zero byte, 27 in all).
+constexpr char kInternetPackageHeader[] = "Qor_Vex Internet Package\r\n";
+constexpr std::size_t kInternetPackageHeaderSize = sizeof kInternetPackageHeader;  // 27
+
+// True when the file ends in a valid trailer: its last 6 bytes are "LF" and a
+// position P, and the file holds "LF" and a directory length at P. The
+// directory itself is not read here. A file that cannot be opened, is shorter
+// than the trailer, or whose P lies outside the file is not a package.
+bool IsPackageFile(const char* path);
+
+}  // namespace qor

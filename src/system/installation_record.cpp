@@ -1,0 +1,153 @@
+#include "system/installation_record.h"
+
+#include <windows.h>
+
+#include "app/messages.h"
+#include "install/package.h"
+#include "resources/resource.h"
+#include "system/registry.h"
+
+namespace qor {
+namespace {
+
+// The engine library's date entry points: three outputs (year, month, day),
+// the caller pops the arguments; the result means nothing.
+using EngineDateFunction = int(__cdecl*)(std::int32_t*, std::int32_t*, std::int32_t*);
+
+void WriteDateStamp(const char* valueName, const CalendarDate& date) {
+  const auto bytes = OleDateBytesAt1am(date);
+  WriteBinaryValue(HKEY_LOCAL_MACHINE, kDateStampSubkey, valueName, bytes.data(),
+                   static_cast<DWORD>(bytes.size()));
+}
+
+}  // namespace
+
+std::string JoinKeyPath(const std::string& base, const char* subkey) {
+  if (!subkey || !*subkey) return base;
+  std::string path = base;
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  path += subkey;
+  return path;
+}
+
+std::string ProductKeyPath(const char* subkey) { return JoinKeyPath(ResourceString(IDS_PRODUCT_KEY), subkey); }
+
+std::string UserProductKeyPath(const char* subkey) { return JoinKeyPath(kUserProductKeyPath, subkey); }
+
+std::string ProductKeyPathFor(const char* subkey, int scope) {
+  return scope == 1 ? UserProductKeyPath(subkey) : JoinKeyPath(kMachineProductKeyPath, subkey);
+}
+
+int ReadInstallationRecord(SetupApp& app) {
+  RegKey key;
+  const bool present = OpenKeyForRead(ProductKeyPath("Setup"), key);
+  if (present) {
+    if (app.sourceKind == kSourceUnknown) {
+      DWORD kind = 0;
+      // Only Local and Internet come back: a stored Network (2) reads as Local.
+      app.sourceKind = ReadDwordValue(key.get(), "LocalRemote", kind) && kind <= 1 ? static_cast<int>(kind)
+                                                                                     : kSourceLocal;
+    }
+    if (app.sourcePath.empty() && !ReadStringValue(key.get(), "LocalSourcePath", app.sourcePath))
+      app.sourcePath.clear();
+    DWORD initialInstall = 0;
+    app.firstInstall = !ReadDwordValue(key.get(), "InitialInstall2", initialInstall);
+    if (app.installPath.empty() && !ReadStringValue(key.get(), "InstallPath", app.installPath))
+      app.installPath = ResourceString(IDS_DEFAULT_INSTALL_PATH);
+    key.Close();
+  } else {
+    app.firstInstall = true;
+    if (app.sourceKind == kSourceUnknown) app.sourceKind = kSourceLocal;
+    if (app.installPath.empty()) app.installPath = ResourceString(IDS_DEFAULT_INSTALL_PATH);
+  }
+
+  // The stored InetPath is never consulted: the program's own URL is current.
+  app.internetPath = ResourceString(IDS_INTERNET_PATH);
+
+  if (HasSetupScript(app.moduleDir)) {
+    app.sourcePath = app.moduleDir;
+  } else if (app.sourcePath.empty() && !present) {
+    app.sourceKind = kSourceInternet;
+  }
+  // A program that carries its own package installs from itself.
+  if (IsPackageFile(app.modulePath.c_str())) {
+    app.sourcePath = app.modulePath;
+    app.sourceKind = kSourceLocal;
+  }
+  return present ? 1 : 0;
+}
+
+void WriteInstallationRecord(SetupApp& app, int /*result*/) {
+  CalendarDate baseDate = kDefaultEngineDate;
+  CalendarDate engineDate = kDefaultEngineDate;
+  if (!QueryEngineDates(app.installPath + "\\" + kEngineLibraryName, baseDate, engineDate))
+    baseDate = engineDate = kDefaultEngineDate;
+  WriteDateStamp(kBaseDateValue, baseDate);
+  WriteDateStamp(kEngineDateValue, engineDate);
+
+  RegKey key;
+  if (!OpenOrCreateKey(ProductKeyPath("Setup"), key)) return;
+  WriteStringValue(key.get(), "SetupVersion", "1.0");
+  WriteDwordValue(key.get(), "LocalRemote", static_cast<DWORD>(app.sourceKind));
+  WriteStringValue(key.get(), "LocalSourcePath", app.sourcePath);
+  WriteStringValue(key.get(), "InstallPath", app.installPath);
+  if (!app.firstInstall) WriteDwordValue(key.get(), "InitialInstall2", 0);
+  WriteStringValue(key.get(), "InetPath", app.internetPath);
+}
+
+int QueryEngineDates(const std::string& libraryPath, CalendarDate& baseDate, CalendarDate& engineDate) {
+  // A missing or broken library must not bring up a system error box.
+  const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE library = LoadLibraryA(libraryPath.c_str());
+  SetErrorMode(oldMode);
+  if (!library) return 0;
+
+  auto baseEntry = reinterpret_cast<EngineDateFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "ScanGetQorbaseDate")));
+  if (baseEntry) baseEntry(&baseDate.year, &baseDate.month, &baseDate.day);
+  auto engineEntry = reinterpret_cast<EngineDateFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "ScanGetEngineDateInfo")));
+  if (engineEntry) engineEntry(&engineDate.year, &engineDate.month, &engineDate.day);
+
+  FreeLibrary(library);
+  return baseEntry && engineEntry ? 1 : 0;
+}
+
+void BroadcastConfigurationChange() {
+  const UINT message = RegisterWindowMessageA(kUpdateMessageName);
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, message, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 5000, &answer);
+}
+
+void BeginUpdateMarker() {
+  RegKey key;
+  if (!OpenOrCreateKey(kRecordKeyPath, key)) return;
+  WriteDwordValue(key.get(), "InUpdating", 1);
+  RegFlushKey(key.get());
+  key.Close();
+  BroadcastConfigurationChange();
+}
+
+void EndUpdateMarker() {
+  HKEY root;
+  const char* subkey = kRecordKeyPath;
+  if (ParseRootKey(subkey, root)) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+      RegKey key(k);
+      RegDeleteValueA(key.get(), "InUpdating");
+      RegFlushKey(key.get());
+    }
+  }
+  BroadcastConfigurationChange();
+}
+
+void DeleteDateStamps() {
+  RegKey key;
+  if (!OpenOrCreateKey(kDateStampKeyPath, key)) return;
+  RegDeleteValueA(key.get(), kBaseDateValue);
+  RegDeleteValueA(key.get(), kEngineDateValue);
+  RegFlushKey(key.get());
+}
+
+}  // namespace qor
