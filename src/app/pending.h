@@ -11,9 +11,6 @@ int ReadInstallationRecord(SetupApp& app);
 void WriteInstallationRecord(SetupApp& app, int result);
 // The monitor's start mode under both product keys ("Startup" = mode).
 void WriteMonitorStartMode(int mode);
-// The internet library, bound for exactly the time of the session.
-void BindInternetLibrary();
-void UnbindInternetLibrary();
 // The uninstall procedure (/uninstall).
 void RunUninstall(SetupApp& app);
 

@@ -10,6 +10,7 @@
 #include "app/pending.h"
 #include "app/setup_app.h"
 #include "install/file_checksum.h"
+#include "source/internet.h"
 
 namespace qor {
 namespace {
