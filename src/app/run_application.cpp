@@ -69,9 +69,7 @@ int SetupApp::RunApplication() {
   char path[kMaxPath] = {};
   DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
   modulePath.assign(path, n < sizeof path ? n : sizeof path - 1);
-  std::size_t slash = modulePath.rfind('\\');
-  moduleDir = slash == std::string::npos ? std::string() : modulePath.substr(0, slash + 1);
-  if (moduleDir.empty() || moduleDir.back() != '\\') moduleDir += '\\';
+  moduleDir = ModuleDirOf(modulePath);
 
   buildMode = runMailConf = offerMailConf = packMode = quietMode = false;
   sourceKind = kSourceUnknown;

@@ -4,6 +4,13 @@
 
 namespace qor {
 
+std::string ModuleDirOf(const std::string& modulePath) {
+  std::size_t slash = modulePath.rfind('\\');
+  std::string dir = slash == std::string::npos ? std::string() : modulePath.substr(0, slash + 1);
+  if (dir.empty() || dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
 bool HasSetupScript(const std::string& folder) {
   std::string path = folder;
   if (!path.empty() && path.back() != '\\') path += '\\';

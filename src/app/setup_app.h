@@ -84,6 +84,10 @@ class SetupApp {
   void ReportOutcome(int result);
 };
 
+// The folder of a program path: everything up to its last backslash, always
+// ending in one (a path without any backslash gives a single backslash).
+std::string ModuleDirOf(const std::string& modulePath);
+
 // True when "setup.dat" in folder can be opened for reading. A backslash is
 // put between folder and name when the folder is non-empty and does not end in
 // one; a combined path that does not fit in 260 bytes counts as absent.

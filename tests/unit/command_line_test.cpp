@@ -242,4 +242,11 @@ TEST(CommandLine, SkipProgramName) {
   EXPECT_STREQ(qor::SkipProgramName("setup"), "");
 }
 
+TEST(StartUp, ModuleDirOf) {
+  EXPECT_EQ(qor::ModuleDirOf("C:\\Kit\\setup.exe"), "C:\\Kit\\");
+  EXPECT_EQ(qor::ModuleDirOf("setup.exe"), "\\");
+  EXPECT_EQ(qor::ModuleDirOf("C:\\setup.exe"), "C:\\");
+  EXPECT_EQ(qor::ModuleDirOf(""), "\\");
+}
+
 }  // namespace
