@@ -25,7 +25,7 @@ const UINT_PTR kTimeoutTimer = 1;
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == g_message && g_message != 0) {
-    if (std::FILE* f = std::fopen(g_recordPath, "a")) {
+    if (std::FILE* f = std::fopen(g_recordPath, "ab")) {
       std::fprintf(f, "Qor_Vex: UpdateConfiguration wParam=%lu lParam=%ld\n", static_cast<unsigned long>(wParam),
                    static_cast<long>(lParam));
       std::fclose(f);

@@ -56,7 +56,7 @@ Date ChosenDate(const char* which, Date builtIn) {
 void LogCall(const char* entry) {
   char path[MAX_PATH];
   if (!BesideSelf("qor_engn.log", path, sizeof path)) return;
-  std::FILE* f = std::fopen(path, "a");
+  std::FILE* f = std::fopen(path, "ab");
   if (!f) return;
   std::fprintf(f, "%s\n", entry);
   std::fclose(f);
