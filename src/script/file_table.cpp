@@ -62,10 +62,11 @@ const std::string& FileTable::SourceNameOf(const FileRecord& record) const {
 }
 
 bool FileTable::FileMatches(const std::string& path, const FileRecord& record) {
+  // Size 0 ("not given") never matches: no need to read the file for that.
+  if (record.size == 0) return false;
   std::uint32_t checksum = 0;
   std::int32_t size = 0;
   if (!FileChecksum(path.c_str(), checksum, size)) return false;
-  if (record.size == 0) return false;
   if (record.size == -1) return true;
   return size == record.size && checksum == record.checksum;
 }
