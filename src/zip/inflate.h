@@ -1,0 +1,34 @@
+// DEFLATE (RFC 1951) decoding of ZIP entries, and the ZIP CRC-32.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "zip/stream.h"
+
+namespace qor {
+
+// Decodes the DEFLATE data that starts at in's position into out, producing
+// exactly n bytes: 1 when all n were produced and out took them, 0 otherwise.
+// Decoding is driven by n alone and stops as soon as n bytes exist, even
+// inside a block. It fails for n = 0, for data that is not valid for n bytes
+// (bad codes, a stored block whose NLEN is not the complement of its LEN,
+// a match reaching before the first byte or beyond the n-th, a broken
+// code-length sequence, a reserved block type, bits needed beyond the end of
+// the input, blocks wanted after the final one) and when memory runs out.
+// A stored block at least as long as what remains ends the entry
+// successfully. One trace line per block event goes to standard output.
+//
+// With cutAtN, n is a cap rather than the entry's size: a match that runs
+// past the n-th byte is cut there instead of failing.
+//
+// The input is read ahead in large pieces: in's position afterwards is
+// unspecified. Output reaches out in large writes, or, when out is a
+// MemoryStream positioned at or past its end, is decoded straight into it.
+// On failure out may have received part of the bytes.
+int InflateEntry(Stream* in, Stream* out, std::uint32_t n, bool cutAtN = false);
+
+// CRC-32 of the ZIP format: reflected polynomial 0xEDB88320, register preset
+// to 0xFFFFFFFF, result complemented. "abc" gives 0x352441C2.
+std::uint32_t Crc32(const void* data, std::size_t length);
+
+}  // namespace qor
