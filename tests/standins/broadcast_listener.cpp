@@ -4,8 +4,9 @@
 //
 //   broadcast_listener.exe <record file> <ready event> <count> <time-out ms>
 //
-// Once its window exists it signals the named event <ready event> (created
-// by the test), so the test knows a receiver is there. Each message appends
+// Once its window exists it creates the record file empty and signals the
+// named event <ready event> when the test made one, so the test knows a
+// receiver is there (by the event, or by the file's appearance). Each message appends
 // "Qor_Vex: UpdateConfiguration wParam=<w> lParam=<l>" and a line end to the
 // record file before the window answers, so a sender that waited for the
 // answer finds the line already written. The program ends with 0 after
@@ -60,6 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                                 100, 100, nullptr, nullptr, instance, nullptr);
   if (!window) return 4;
   SetTimer(window, kTimeoutTimer, timeout, nullptr);
+  if (std::FILE* f = std::fopen(g_recordPath, "wb")) std::fclose(f);
 
   if (HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, readyEvent)) {
     SetEvent(ready);

@@ -7,8 +7,9 @@
 // a side file "qor_engn.txt" beside the DLL, with lines such as
 //   base 2003 4 5
 //   engine 2002 11 30
-// Each call is appended to "qor_engn.log" beside the DLL (the entry point's
-// name and a line end), so a test sees which entry points were called.
+// While a side file is there, each call is also appended to "qor_engn.log"
+// beside the DLL (the entry point's name and a line end), so a test sees
+// which entry points were called; without one the DLL writes nothing.
 // The variant built without QOR_STANDIN_ENGINE_EXPORT exports only
 // "ScanGetQorbaseDate".
 #include <windows.h>
@@ -55,6 +56,7 @@ Date ChosenDate(const char* which, Date builtIn) {
 
 void LogCall(const char* entry) {
   char path[MAX_PATH];
+  if (!BesideSelf("qor_engn.txt", path, sizeof path) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
   if (!BesideSelf("qor_engn.log", path, sizeof path)) return;
   std::FILE* f = std::fopen(path, "ab");
   if (!f) return;
