@@ -1,0 +1,41 @@
+"""setup.exe /calc: the size and checksum report of one file."""
+
+from __future__ import annotations
+
+import zlib
+
+import pytest
+
+from qorwine import APP_TITLE, IDOK, rule
+
+
+def file_checksum(data: bytes) -> int:
+    # The reflected CRC-32 register without the final inversion; 0 for no bytes.
+    return zlib.crc32(data) ^ 0xFFFFFFFF if data else 0
+
+
+CLOSE_REPORT = rule(f"click:{IDOK}", kind="messagebox", title=APP_TITLE)
+
+
+@pytest.mark.parametrize("name,data", [
+    ("abc.bin", b"abc"),                                # 0xCADBBE3D: complement of the common CRC-32
+    ("pusty.bin", b""),                                 # empty: "0x0"
+    ("zażółć_gęślą.bin", bytes(range(256)) * 300),      # Polish name (no space: it ends the name), several chunks
+], ids=["abc", "empty", "polish-name"])
+def test_calc_reports_name_size_and_checksum(qor, name, data):
+    path = "C:\\qortest\\dane\\" + name
+    qor.write_file(path, data)
+    r = qor.run_setup(f'/calc"{path}"', rules=[CLOSE_REPORT], timeout=20)
+    assert r.exit_code == 0
+    [box] = r.messageboxes
+    assert (box.title, box.icon, box.buttons) == (APP_TITLE, "information", [IDOK])
+    assert box.message == f"FileName: {path}\nFileSize: {len(data)}\nChecksum: 0x{file_checksum(data):X}"
+
+
+def test_calc_on_a_missing_file_warns_and_still_exits_with_0(qor):
+    r = qor.run_setup("/calc C:\\qortest\\brak.bin /uninstall", rules=[CLOSE_REPORT], timeout=20)
+    # The space after the switch ends the name at once; nothing after /calc is read.
+    assert r.exit_code == 0
+    [box] = r.messageboxes
+    assert (box.icon, box.buttons) == ("warning", [IDOK])
+    assert box.message == "Nie można odczytać pliku: \n"
