@@ -149,14 +149,18 @@ def test_authoring_runs_write_no_record_but_the_monitor_mode(qor):
 
 # ---------------------------------------------------------------- a real installation
 
-def _native_build() -> Path:
-    path = Path(os.environ.get("QOR_NATIVE_BUILD", REPO / "build" / "ci-native"))
-    return path if path.is_absolute() else REPO / path
+def _native_build(cross_build: Path) -> Path:
+    """QOR_NATIVE_BUILD, else the ci-native folder beside the cross build (as
+    tools/test-all lays them out)."""
+    given = os.environ.get("QOR_NATIVE_BUILD")
+    if given:
+        return Path(given) if Path(given).is_absolute() else REPO / given
+    return cross_build.parent / "ci-native"
 
 
 @pytest.fixture(scope="module")
 def sample_set(wine_env, tmp_path_factory):
-    tools = sample_product.Tools(_native_build())
+    tools = sample_product.Tools(_native_build(wine_env.build))
     if not (tools.filesum.is_file() and tools.scriptsum.is_file()):
         pytest.skip(f"no native build with tools/filesum and tools/scriptsum in {tools.native_build} "
                     "(set QOR_NATIVE_BUILD)")
