@@ -286,3 +286,27 @@ def test_abort_question_no_lets_the_work_go_on_and_can_be_asked_again(qor, demo,
     assert [b.message for b in boxes] == [ABORT_QUESTION, ABORT_QUESTION]
     out = output(r)
     assert (r.exit_code, out["aborted"], out["steps"]) == (0, "0", "40")
+
+
+# ---------------------------------------------------------------- the internet library's binding
+
+
+@pytest.mark.parametrize("form,refused", [
+    ("incomplete", True),   # lacks HttpSendRequestA, required though never called
+    ("narrow", False),      # no wide-character names at all: still binds
+], ids=["missing-required-name", "without-wide-names"])
+def test_internet_source_depends_on_a_complete_internet_library(qor, form, refused):
+    # The stand-in library lies beside the program and Wine is told to prefer
+    # it to its own, as a system with that library would load it.
+    folder = f"C:\\qortest\\{form}"
+    qor.write_file(folder + "\\dialogdemo.exe", qor.env.tool("dialogdemo.exe").read_bytes())
+    qor.write_file(folder + "\\wininet.dll", qor.env.tool(f"fake-wininet/{form}/wininet.dll").read_bytes())
+    qor.reg_add(r"HKCU\Software\Wine\AppDefaults\dialogdemo.exe\DllOverrides", "wininet", "native")
+    r = settings(qor, folder + "\\dialogdemo.exe", "source= kind=1")
+    if refused:
+        [box] = app_boxes(r)
+        assert box.message == "Brak pliku systemowego WININET.DLL\nNie jest możliwa instalacja przez Internet"
+        assert r.exit_code == IDCANCEL
+    else:
+        assert app_boxes(r) == []
+        assert r.exit_code == IDOK
