@@ -30,6 +30,12 @@
 
 #include "zip/inflate_tables.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QOR_INFLATE_BMI2 1
+#else
+#define QOR_INFLATE_BMI2 0
+#endif
+
 namespace qor {
 
 namespace {
@@ -49,11 +55,51 @@ constexpr std::uint32_t kMaxLengths = 317;     // code-length runs may not carry
 
 constexpr std::uint8_t kPrecodeOrder[kNumPrecodeSyms] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-void Trace(const char* line) {
-  std::fputs(line, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+// Trace lines for standard output, collected and handed on in one write
+// (and a flush) when the buffer fills and when the call ends: the same lines
+// in the same order as writing and flushing each one, without a system call
+// per block.
+class TraceLines {
+ public:
+  ~TraceLines() { Flush(); }
+  void Add(const char* line) {
+    const std::size_t len = std::strlen(line);
+    if (used_ + len + 1 > sizeof buffer_) Flush();
+    if (len + 1 > sizeof buffer_) {
+      std::fputs(line, stdout);
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+      return;
+    }
+    std::memcpy(buffer_ + used_, line, len);
+    buffer_[used_ + len] = '\n';
+    used_ += len + 1;
+  }
+  // head, the number in decimal, tail.
+  void Add(const char* head, std::uint32_t number, const char* tail) {
+    char digits[10];
+    int n = 0;
+    do digits[n++] = static_cast<char>('0' + number % 10);
+    while ((number /= 10) != 0);
+    char line[128];
+    const std::size_t headLen = std::strlen(head), tailLen = std::strlen(tail);
+    std::memcpy(line, head, headLen);
+    std::size_t at = headLen;
+    while (n) line[at++] = digits[--n];
+    std::memcpy(line + at, tail, tailLen + 1);
+    Add(line);
+  }
+  void Flush() {
+    if (!used_) return;
+    std::fwrite(buffer_, 1, used_, stdout);
+    std::fflush(stdout);
+    used_ = 0;
+  }
+
+ private:
+  char buffer_[4096];
+  std::size_t used_ = 0;
+};
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
@@ -90,8 +136,10 @@ class Inflater {
       : in_(in), ws_(ws), inPos_(ws.in), inEnd_(ws.in), n_(n), remaining_(n), cutAtN_(cutAtN) {}
   ~Inflater() { std::free(window_); }
 
+  void SetUpInput(Stream* out);
   bool SetUpOutput(Stream* out);
   int Run();
+  void LeaveInput();
 
  private:
   // Input.
@@ -117,6 +165,11 @@ class Inflater {
   void BuildFixedTables();
   Step HuffmanBlock(const std::uint32_t* litlen, const std::uint32_t* dist);
   Step FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist);
+  Step FastLoopGeneric(const std::uint32_t* litlen, const std::uint32_t* dist);
+#if QOR_INFLATE_BMI2
+  __attribute__((target("bmi2"))) Step FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* dist);
+#endif
+  __attribute__((always_inline)) inline Step FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist);
   Step SlowSymbol(const std::uint32_t* litlen, const std::uint32_t* dist);
 
   Stream* in_;
@@ -124,6 +177,7 @@ class Inflater {
   const std::uint8_t* inPos_;
   const std::uint8_t* inEnd_;
   bool inEof_ = false;
+  MemoryStream* borrowed_ = nullptr;  // input read in place from this stream's buffer
   std::uint64_t bitbuf_ = 0;   // bits above bitsleft_ may hold copies of the next input bytes
   unsigned bitsleft_ = 0;
   unsigned overread_ = 0;      // zero bytes added past the end of the input
@@ -140,10 +194,34 @@ class Inflater {
   std::uint32_t remaining_;
   const bool cutAtN_;
   bool fixedBuilt_ = false;
+  TraceLines trace_;
 };
 
 // ---------------------------------------------------------------------------
 // Input
+
+// A MemoryStream's bytes are read where they are; any other stream is read
+// through the input buffer.
+void Inflater::SetUpInput(Stream* out) {
+  MemoryStream* memory = dynamic_cast<MemoryStream*>(in_);
+  if (!memory || memory == out) {
+    FillInput();
+    return;
+  }
+  borrowed_ = memory;
+  const std::uint32_t size = memory->Size();
+  const std::uint32_t pos = memory->Position() < size ? memory->Position() : size;
+  inPos_ = memory->Data() + pos;
+  inEnd_ = memory->Data() + size;
+  inEof_ = true;
+}
+
+// A borrowed input stream is left after the last byte the decoder used.
+void Inflater::LeaveInput() {
+  if (!borrowed_) return;
+  const std::uint8_t* used = inPos_ - (bitsleft_ / 8 > overread_ ? bitsleft_ / 8 - overread_ : 0);
+  borrowed_->Seek(static_cast<std::int32_t>(used - borrowed_->Data()), 0);
+}
 
 // Moves what is left to the front (with a few bytes before it, which a
 // stored block may give back from the bit buffer) and reads until the buffer
@@ -260,7 +338,6 @@ bool Inflater::Finish() {
 // Blocks
 
 int Inflater::Run() {
-  FillInput();
   bool afterFinal = false;
   for (;;) {
     if (afterFinal) return 0;  // the data ended before the entry did
@@ -275,16 +352,16 @@ int Inflater::Run() {
         step = StoredBlock();
         break;
       case 1:
-        Trace("blok fixed.... ");
+        trace_.Add("blok fixed.... ");
         BuildFixedTables();
         step = HuffmanBlock(ws_.fixedLitlen, ws_.fixedDist);
-        if (step == Step::kBlockEnd) Trace("koniec bloku fixed");
+        if (step == Step::kBlockEnd) trace_.Add("koniec bloku fixed");
         break;
       case 2:
-        Trace("blok dynamiczny.... ");
+        trace_.Add("blok dynamiczny.... ");
         if (!ReadDynamicTables()) return 0;
         step = HuffmanBlock(ws_.litlen, ws_.dist);
-        if (step == Step::kBlockEnd) Trace("koniec bloku dynamic");
+        if (step == Step::kBlockEnd) trace_.Add("koniec bloku dynamic");
         break;
       default:
         return 0;  // reserved block type
@@ -310,20 +387,17 @@ Step Inflater::StoredBlock() {
   const std::uint16_t nlen = static_cast<std::uint16_t>(inPos_[2] | inPos_[3] << 8);
   inPos_ += 4;
   if (nlen != static_cast<std::uint16_t>(~len)) {
-    Trace("blad bloku 00: NLEN nie jest dopelnieniem LEN");
+    trace_.Add("blad bloku 00: NLEN nie jest dopelnieniem LEN");
     return Step::kFail;
   }
-  char line[96];
   if (len >= remaining_) {
     const std::uint32_t count = remaining_;
     if (!CopyStored(count)) return Step::kFail;
-    std::snprintf(line, sizeof line, "wczytano %lu bajtow z bloku 00...wychodze....", static_cast<unsigned long>(count));
-    Trace(line);
+    trace_.Add("wczytano ", count, " bajtow z bloku 00...wychodze....");
     return Step::kDone;
   }
   if (!CopyStored(len)) return Step::kFail;
-  std::snprintf(line, sizeof line, "wcztyano blok 00 o wielkosci=%u  beda nastepne...", static_cast<unsigned>(len));
-  Trace(line);
+  trace_.Add("wcztyano blok 00 o wielkosci=", len, "  beda nastepne...");
   return Step::kBlockEnd;
 }
 
@@ -440,8 +514,10 @@ Step Inflater::HuffmanBlock(const std::uint32_t* litlen, const std::uint32_t* di
 }
 
 // Symbols while at least kFastIn input bytes and room for a longest match
-// within the bytes still wanted remain, without further checks.
-Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) {
+// within the bytes still wanted remain, without further checks. Each pass
+// starts with at least 56 bits in the buffer and the table entry for the
+// next symbol already looked up, and ends with one refill.
+Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist) {
   constexpr std::uint64_t litMask = (1u << kLitlenTableBits) - 1;
   constexpr std::uint64_t distMask = (1u << kDistTableBits) - 1;
   std::uint64_t bitbuf = bitbuf_;
@@ -455,46 +531,60 @@ Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) 
   std::uint8_t* const outLimit = out + (avail - kMaxMatch);
   Step step = Step::kContinue;
 
-  while (out <= outLimit && in <= inLimit) {
-    // At least 56 bits: enough for a length with its extra bits and a
-    // distance with its extra bits (48), or for three literals (45).
-    bitbuf |= Load64(in) << bitsleft;
-    in += (63 - bitsleft) >> 3;
-    bitsleft |= 56;
+  // Bits above bitsleft may already hold the next input bytes: OR-ing the
+  // same bytes in again leaves them as they are.
+#define QOR_REFILL()                   \
+  do {                                 \
+    bitbuf |= Load64(in) << bitsleft;  \
+    in += (63 - bitsleft) >> 3;        \
+    bitsleft |= 56;                    \
+  } while (0)
+#define QOR_CONSUME(n)    \
+  do {                    \
+    bitbuf >>= (n);       \
+    bitsleft -= (n);      \
+  } while (0)
 
-    std::uint32_t e = litlen[bitbuf & litMask];
+  QOR_REFILL();
+  std::uint32_t e = litlen[bitbuf & litMask];
+  while (out <= outLimit && in <= inLimit) {
     if (e & kLiteral) {
-      bitbuf >>= e & 0xFF;
-      bitsleft -= e & 0xFF;
+      // Up to three literals (45 bits) on one refill.
+      QOR_CONSUME(e & 0xFF);
       *out++ = static_cast<std::uint8_t>(e >> 16);
       e = litlen[bitbuf & litMask];
-      if (!(e & kLiteral)) continue;
-      bitbuf >>= e & 0xFF;
-      bitsleft -= e & 0xFF;
-      *out++ = static_cast<std::uint8_t>(e >> 16);
-      e = litlen[bitbuf & litMask];
-      if (!(e & kLiteral)) continue;
-      bitbuf >>= e & 0xFF;
-      bitsleft -= e & 0xFF;
-      *out++ = static_cast<std::uint8_t>(e >> 16);
+      if (e & kLiteral) {
+        QOR_CONSUME(e & 0xFF);
+        *out++ = static_cast<std::uint8_t>(e >> 16);
+        e = litlen[bitbuf & litMask];
+        if (e & kLiteral) {
+          QOR_CONSUME(e & 0xFF);
+          *out++ = static_cast<std::uint8_t>(e >> 16);
+          QOR_REFILL();
+          e = litlen[bitbuf & litMask];
+          continue;
+        }
+      }
+      // At least 26 bits remained, so e was looked up with real bits; a
+      // length and its distance need the refill.
+      QOR_REFILL();
       continue;
     }
     if (e & kExceptional) {
       if (e & kSubtable) {
-        bitbuf >>= kLitlenTableBits;
-        bitsleft -= kLitlenTableBits;
+        QOR_CONSUME(kLitlenTableBits);
         e = litlen[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
         if (e & kLiteral) {
-          bitbuf >>= e & 0xFF;
-          bitsleft -= e & 0xFF;
+          QOR_CONSUME(e & 0xFF);
           *out++ = static_cast<std::uint8_t>(e >> 16);
+          QOR_REFILL();
+          e = litlen[bitbuf & litMask];
           continue;
         }
       }
       if (e & kExceptional) {
         if (e & kEndOfBlock) {
-          bitbuf >>= e & 0xFF;
-          bitsleft -= e & 0xFF;
+          QOR_CONSUME(e & 0xFF);
           step = Step::kBlockEnd;
         } else {
           step = Step::kFail;
@@ -502,19 +592,18 @@ Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) 
         break;
       }
     }
+    // A length (at most 20 bits with its extra bits) and a distance (at
+    // most 28): 48 of the 56 bits.
     std::uint64_t saved = bitbuf;
-    bitbuf >>= e & 0xFF;
-    bitsleft -= e & 0xFF;
+    QOR_CONSUME(e & 0xFF);
     const std::uint32_t len = EntryValue(e, saved);
-
     e = dist[bitbuf & distMask];
     if (e & kExceptional) {
       if (!(e & kSubtable)) {
         step = Step::kFail;
         break;
       }
-      bitbuf >>= kDistTableBits;
-      bitsleft -= kDistTableBits;
+      QOR_CONSUME(kDistTableBits);
       e = dist[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
       if (e & kExceptional) {
         step = Step::kFail;
@@ -522,36 +611,48 @@ Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) 
       }
     }
     saved = bitbuf;
-    bitbuf >>= e & 0xFF;
-    bitsleft -= e & 0xFF;
+    QOR_CONSUME(e & 0xFF);
     const std::uint32_t d = EntryValue(e, saved);
     if (d > static_cast<std::uintptr_t>(out - base)) {
       step = Step::kFail;  // reaches before the first byte
       break;
     }
+    // The next symbol's entry is fetched before the copy, so that the two
+    // overlap.
+    QOR_REFILL();
+    e = litlen[bitbuf & litMask];
 
-    // Word copies may run up to 7 bytes past the match: there is room.
+    // Word copies run past the match by up to 39 bytes: there is room, and
+    // whatever lands there is overwritten by the bytes that follow.
     std::uint8_t* dst = out;
     const std::uint8_t* src = out - d;
-    std::uint8_t* const end = out + len;
+    out += len;
     if (d >= 8) {
-      do {
+      Copy8(dst, src);
+      Copy8(dst + 8, src + 8);
+      Copy8(dst + 16, src + 16);
+      Copy8(dst + 24, src + 24);
+      Copy8(dst + 32, src + 32);
+      dst += 40;
+      src += 40;
+      while (dst < out) {
         Copy8(dst, src);
         dst += 8;
         src += 8;
-      } while (dst < end);
+      }
     } else if (d == 1) {
       const std::uint64_t v = 0x0101010101010101ull * *src;
       do {
         std::memcpy(dst, &v, 8);
         dst += 8;
-      } while (dst < end);
+      } while (dst < out);
     } else {
       do *dst++ = *src++;
-      while (dst < end);
+      while (dst < out);
     }
-    out = end;
   }
+#undef QOR_REFILL
+#undef QOR_CONSUME
 
   bitbuf_ = bitbuf;
   bitsleft_ = bitsleft;
@@ -559,6 +660,26 @@ Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) 
   remaining_ -= static_cast<std::uint32_t>(out - outStart);
   out_ = out;
   return step;
+}
+
+Step Inflater::FastLoopGeneric(const std::uint32_t* litlen, const std::uint32_t* dist) {
+  return FastLoopBody(litlen, dist);
+}
+
+#if QOR_INFLATE_BMI2
+// The same loop compiled for processors with BMI2, whose shifts by a
+// variable count are single instructions without flag dependencies.
+Step Inflater::FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* dist) {
+  return FastLoopBody(litlen, dist);
+}
+#endif
+
+Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) {
+#if QOR_INFLATE_BMI2
+  static const bool bmi2 = __builtin_cpu_supports("bmi2");
+  if (bmi2) return FastLoopBmi2(litlen, dist);
+#endif
+  return FastLoopGeneric(litlen, dist);
 }
 
 // One symbol with every check: near the end of the input, of the room, or of
@@ -618,7 +739,10 @@ int InflateEntry(Stream* in, Stream* out, std::uint32_t n, bool cutAtN) {
   if (!ws) return 0;
   Inflater inflater(in, *ws, n, cutAtN);
   if (!inflater.SetUpOutput(out)) return 0;
-  return inflater.Run();
+  inflater.SetUpInput(out);
+  const int result = inflater.Run();
+  inflater.LeaveInput();
+  return result;
 }
 
 }  // namespace qor
