@@ -7,7 +7,6 @@
 #include "companions/mail_scanner.h"
 #include "install/package_builder.h"
 #include "install/restart_replace.h"
-#include "source/zip_source.h"
 #include "system/script_sections.h"
 
 namespace qor {
@@ -38,11 +37,5 @@ void SendMailScannerCommand(const std::string&, MailScannerCommand) {}
 void ReadMailConfPromptSetting(SetupApp&) {}
 void WriteMailConfPromptSetting(int) {}
 void RunMailConfiguration(const std::string&) {}
-
-// ZIP archives as installation files: not readable yet.
-ZipSource* OpenZipSource(const char*) { return nullptr; }
-std::uint32_t ReadZipSource(ZipSource*, void*, std::uint32_t) { return 0; }
-std::uint32_t ZipSourceSize(ZipSource*) { return 0; }
-void CloseZipSource(ZipSource*) {}
 
 }  // namespace qor

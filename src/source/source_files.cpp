@@ -12,7 +12,7 @@
 #include "app/messages.h"
 #include "app/progress.h"
 #include "app/setup_app.h"
-#include "source/zip_source.h"
+#include "zip/zip_archive.h"
 
 namespace qor {
 namespace {
@@ -54,7 +54,7 @@ bool HasZipSignature(const unsigned char head[4], int got) {
 // file as stored).
 bool OpenExpanded(SourceFileSlot& slot, const std::string& path, bool zip) {
   if (zip) {
-    slot.zip = OpenZipSource(path.c_str());
+    slot.zip = OpenZipEntry(path.c_str()).release();
     return slot.zip != nullptr;
   }
   OFSTRUCT ofs = {};
@@ -304,7 +304,7 @@ std::uint32_t ReadSourceFile(SetupApp& app, int handle, void* buffer, std::uint3
     }
     case kSlotExpanded:
     case kSlotExpandedTemp: {
-      if (slot->zip) return ReadZipSource(slot->zip, buffer, count);
+      if (slot->zip) return slot->zip->Read(buffer, count);
       INT n = LZRead(slot->handle, static_cast<char*>(buffer), static_cast<INT>(count));
       return n > 0 ? static_cast<std::uint32_t>(n) : 0;
     }
@@ -325,7 +325,7 @@ std::uint32_t SourceFileSize(SetupApp& app, int handle) {
     }
     case kSlotExpanded:
     case kSlotExpandedTemp: {
-      if (slot->zip) return ZipSourceSize(slot->zip);
+      if (slot->zip) return slot->zip->Size();
       LONG here = LZSeek(slot->handle, 0, 1);
       if (here < 0) return 0;
       LONG end = LZSeek(slot->handle, 0, 2);
@@ -347,7 +347,7 @@ void CloseSourceFile(SetupApp& app, int handle) {
     case kSlotExpanded:
     case kSlotExpandedTemp:
       if (slot->zip)
-        CloseZipSource(slot->zip);
+        delete slot->zip;  // releases its memory stream
       else
         LZClose(slot->handle);
       if (slot->kind == kSlotExpandedTemp) DeleteFileA(slot->temporaryFile.c_str());

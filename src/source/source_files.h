@@ -15,7 +15,7 @@
 namespace qor {
 
 class SetupApp;
-class ZipSource;
+class ZipEntryReader;
 
 enum SourceSlotKind : std::int32_t {
   kSlotFree = -1,
@@ -32,7 +32,7 @@ struct SourceFileSlot {
   void* request = nullptr;   // internet request handle
   std::string temporaryFile;
   std::uint32_t remaining = 0;  // package entry bytes not yet read
-  ZipSource* zip = nullptr;     // set when the file is a ZIP archive; owned
+  ZipEntryReader* zip = nullptr;  // set when the file is a ZIP archive; owned
 };
 
 // Source state of a run, valid between OpenSource and CloseSource.
