@@ -50,7 +50,8 @@ class HarnessError(RuntimeError):
 
 def rule(*actions: str, count: int | str = 1, **conditions) -> dict:
     """A driver rule: conditions (match, title, text, message, cls/class,
-    kind, has) and actions in order, e.g.
+    kind, has, after=index of a rule that must have fired) and actions in
+    order, e.g.
     rule("type:1000:C:\\kit", "click:1", title="Instalacyjny")."""
     r = {k if k != "cls" else "class": str(v) for k, v in conditions.items()}
     r["count"] = str(count)

@@ -37,6 +37,8 @@
 //   message=S  S in a message box's text
 //   class=C    window class is C       kind=K     messagebox, dialog or window
 //   has=ID     the window has a control with this id
+//   after=N    rule N (counted from 0) has fired already: sequences steps
+//              that must not overtake each other
 //   count=N    how many times the rule may fire in all (default 1; * = no limit)
 //   action=A   appended to the rule's action chain, run in order:
 //     click:ID        press a button (push buttons: WM_COMMAND to the dialog;
@@ -197,6 +199,7 @@ struct Rule {
   std::wstring match, title, text, message, cls, kind;
   int has = -1;
   bool hasHas = false;
+  int after = -1;
   int count = 1;  // -1: no limit
   int fired = 0;
   std::vector<Action> actions;
@@ -273,6 +276,10 @@ bool AddRuleField(Rule& r, const std::string& field, std::string& error) {
     if (!ParseInt(value, n)) return error = "has needs a control id: " + field, false;
     r.has = static_cast<int>(n);
     r.hasHas = true;
+  } else if (key == "after") {
+    long n;
+    if (!ParseInt(value, n) || n < 0) return error = "after needs a rule number: " + field, false;
+    r.after = static_cast<int>(n);
   } else if (key == "count") {
     long n;
     if (value == "*") r.count = -1;
@@ -473,7 +480,8 @@ bool IsCheckKind(const std::string& k) {
 }
 
 // Which of the system icons a message box shows, found by comparing the
-// pixels on the screen with each icon drawn on the dialog's background.
+// pixels on the screen with each icon drawn on the dialog's background;
+// "unknown" when none matches (yet).
 std::string IdentifyIcon(HWND iconCtl) {
   RECT r;
   GetWindowRect(iconCtl, &r);
@@ -505,9 +513,9 @@ std::string IdentifyIcon(HWND iconCtl) {
                     {MAKEINTRESOURCEW(32514), "question"}};    // IDI_QUESTION
   std::string best = "unknown";
   long bestDiff = w * h / 50 + 1;  // at most 2 % of the pixels may differ
+  // The control holds an icon; a blank area means it is not painted yet.
   bool blank = true;
   for (DWORD px : captured) blank = blank && px == background;
-  if (blank) best = "none";
   HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
   for (const Candidate& c : candidates) {
     if (blank) break;
@@ -759,6 +767,9 @@ void Driver::Scan() {
     if (t.recorded) s.icon = t.last.icon;  // identified once, when first recorded
     t.last = s;
     if (!settled) continue;
+    // A message box is recorded once its icon is known: its pixels may take
+    // a moment to reach the screen on a busy machine.
+    if (!t.recorded && s.icon == "unknown" && now - t.firstSeen < opt_.settle + 2000) continue;
     Consider(h, t, s);
   }
   for (auto& [h, t] : windows_) {
@@ -776,7 +787,8 @@ bool Contains(const std::wstring& hay, const std::wstring& needle) {
   return needle.empty() || hay.find(needle) != std::wstring::npos;
 }
 
-bool Matches(const Rule& r, const Snapshot& s) {
+bool Matches(const Rule& r, const Snapshot& s, const std::vector<Rule>& rules) {
+  if (r.after >= 0 && (r.after >= static_cast<int>(rules.size()) || rules[r.after].fired == 0)) return false;
   std::wstring texts = s.message;
   for (const Control& c : s.controls) texts += L"\x1" + c.text;
   if (!r.match.empty() && !Contains(s.title, r.match) && !Contains(texts, r.match)) return false;
@@ -808,7 +820,7 @@ void Driver::Consider(HWND h, Tracked& t, const Snapshot& s) {
   }
   for (std::size_t i = 0; i < opt_.rules.size(); ++i) {
     Rule& r = opt_.rules[i];
-    if (t.firedRules.count(i) || (r.count >= 0 && r.fired >= r.count) || !Matches(r, s)) continue;
+    if (t.firedRules.count(i) || (r.count >= 0 && r.fired >= r.count) || !Matches(r, s, opt_.rules)) continue;
     r.fired++;
     t.firedRules.insert(i);
     t.pending = r.actions;
