@@ -135,7 +135,7 @@ bool RecordEngineDate(const std::string& installFolder) {
   std::string library = installFolder + "\\qor_engn.dll";
   HMODULE module = LoadLibraryA(library.c_str());
   if (!module) return false;
-  auto engineDate = reinterpret_cast<DateExport>(GetProcAddress(module, "ScanGetEngineDateInfo"));
+  auto engineDate = reinterpret_cast<DateExport>(reinterpret_cast<void*>(GetProcAddress(module, "ScanGetEngineDateInfo")));
   if (!engineDate) return false;
   int year = 0, month = 0, day = 0;
   engineDate(&year, &month, &day);
