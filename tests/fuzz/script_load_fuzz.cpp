@@ -4,6 +4,7 @@
 // bit 2 append the correct checksum tail (so the verified path reaches the
 // resolver), bit 3 keep the file, bits 4-5 which names are defined. The rest
 // is the file.
+// Seeds: tests/fuzz/corpus/script_load/; tokens for -dict=: tests/data/script/fuzz.dict.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

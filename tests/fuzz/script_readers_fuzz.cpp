@@ -2,6 +2,7 @@
 // the way the section interpreters use them, and the file table and product
 // keys read from it. The text is used as it stands (no load checks), so every
 // byte sequence reaches the readers.
+// Seeds: tests/fuzz/corpus/script_readers/; tokens for -dict=: tests/data/script/fuzz.dict.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
