@@ -147,13 +147,11 @@ int ZipArchiveImpl::GetEntryInfo(std::uint32_t index, char* name, std::uint32_t 
   if (!FindEntry(index, h)) return 0;
   if (name && nameSize && h.nameLength) {
     // The header was just read, so the stream stands at the name. A name
-    // longer than the buffer is cut to fit.
-    std::uint32_t keep = h.nameLength < nameSize - 1 ? h.nameLength : nameSize - 1;
-    if (!ReadExact(stream_, name, keep)) {
-      name[0] = '\0';
-      return 0;
-    }
-    name[keep] = '\0';
+    // longer than the buffer is cut to fit; a name cut off by the end of
+    // the stream keeps the part that is there.
+    const std::uint32_t keep = h.nameLength < nameSize - 1 ? h.nameLength : nameSize - 1;
+    const std::uint32_t got = stream_->Read(name, keep);
+    name[got <= keep ? got : 0] = '\0';
   }
   if (size) *size = h.size;
   return 1;

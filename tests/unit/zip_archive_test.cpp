@@ -274,6 +274,19 @@ TEST(ZipArchiveRead, NameLongerThanTheBufferIsCut) {
   ASSERT_EQ(z.zip->GetEntryInfo(1, buf, 512, &size), 1);
   EXPECT_STREQ(buf, "") << "an entry without a name";
   EXPECT_EQ(size, 9u);
+
+  // A name length reaching past the end of the archive: the part that is
+  // there, whatever the buffer size.
+  Bytes bytes = ZipBuilder::Build({Entry("abc", kText)});
+  const std::size_t central = bytes.size() - 22 - 46 - 3;
+  bytes[central + 29] = 0x08;  // name length 0x0803
+  Opened cut(bytes);
+  for (std::uint32_t bufSize : {4u, 512u}) {
+    std::memset(buf, '#', sizeof buf);
+    ASSERT_EQ(cut.zip->GetEntryInfo(0, buf, bufSize, &size), 1) << bufSize;
+    EXPECT_EQ(std::string(buf).substr(0, 3), "abc");
+    EXPECT_LT(std::strlen(buf), bufSize);
+  }
 }
 
 // Entry 0 is the first one in the central directory, wherever its local
