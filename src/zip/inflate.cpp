@@ -318,7 +318,7 @@ bool Inflater::MakeRoom(std::uint32_t need) {
   }
   if (!Flush()) return false;
   if (Room() < need) {
-    const std::ptrdiff_t keep = out_ - window_ < kHistory ? out_ - window_ : kHistory;
+    const std::ptrdiff_t keep = out_ - window_ < std::ptrdiff_t{kHistory} ? out_ - window_ : std::ptrdiff_t{kHistory};
     std::memmove(window_, out_ - keep, static_cast<std::size_t>(keep));
     out_ = flushed_ = window_ + keep;
   }

@@ -11,42 +11,12 @@
 #include <vector>
 
 #include "../fuzz/reference_inflate.h"
+#include "../fuzz/test_streams.h"
 #include "../fuzz/zip_fixtures.h"
 #include "zip/inflate.h"
 #include "zip/stream.h"
 
 namespace qor_test {
-
-// A write-only stream that collects what it is given, taking at most
-// `accept` bytes in all.
-class CollectingStream final : public qor::Stream {
- public:
-  explicit CollectingStream(std::size_t accept = SIZE_MAX) : accept_(accept) {}
-  int AddRef() override { return 2; }
-  int Release() override { return 1; }
-  int Reserved1(std::intptr_t, std::intptr_t) override { return 0; }
-  std::intptr_t GetProperty(int) override { return 0; }
-  int SetProperty(int, std::intptr_t) override { return 0; }
-  int GetPropertyData(int, void*) override { return 0; }
-  int Reserved2(std::intptr_t, std::intptr_t) override { return 0; }
-  int IsReadable() override { return 0; }
-  int IsWritable() override { return 1; }
-  std::int32_t Seek(std::int32_t, int) override { return -1; }
-  std::uint32_t Read(void*, std::uint32_t) override { return 0; }
-  std::uint32_t Write(const void* buffer, std::uint32_t count) override {
-    std::size_t take = count;
-    if (take > accept_ - data.size()) take = accept_ - data.size();
-    const auto* p = static_cast<const std::uint8_t*>(buffer);
-    data.insert(data.end(), p, p + take);
-    ++writes;
-    return static_cast<std::uint32_t>(take);
-  }
-  Bytes data;
-  int writes = 0;
-
- private:
-  std::size_t accept_;
-};
 
 enum class OutputKind { kMemory, kPlain };
 
@@ -71,9 +41,15 @@ inline qor::MemoryStream* MemoryStreamWith(const Bytes& bytes) {
   return s;
 }
 
-inline Decoded Inflate(const Bytes& data, std::uint32_t n, OutputKind kind = OutputKind::kMemory, bool cut = false) {
+// Input from a MemoryStream (read in place), or with piece > 0 from a
+// stream that hands out at most that many bytes per read (read ahead into the
+// decoder's buffer).
+inline Decoded Inflate(const Bytes& data, std::uint32_t n, OutputKind kind = OutputKind::kMemory, bool cut = false,
+                       std::uint32_t piece = 0) {
   Decoded d;
-  qor::MemoryStream* in = MemoryStreamWith(data);
+  qor::MemoryStream* memoryIn = MemoryStreamWith(data);
+  ChunkedStream chunkedIn(data.data(), data.size(), piece);
+  qor::Stream* in = piece ? static_cast<qor::Stream*>(&chunkedIn) : memoryIn;
   testing::internal::CaptureStdout();
   if (kind == OutputKind::kMemory) {
     qor::MemoryStream* out = nullptr;
@@ -87,17 +63,26 @@ inline Decoded Inflate(const Bytes& data, std::uint32_t n, OutputKind kind = Out
     d.out = out.data;
   }
   d.traces = SplitLines(testing::internal::GetCapturedStdout());
-  in->Release();
+  memoryIn->Release();
   return d;
 }
 
-// The decoder on both output paths against the plain reference decoder:
-// the same result, and on success the same bytes and trace lines.
+// The decoder on both output paths and both input paths against the plain
+// reference decoder: the same result, and the same bytes (on success) and
+// trace lines.
 inline void ExpectMatchesReference(const Bytes& data, std::uint32_t n, bool cut, const std::string& what) {
   const ReferenceResult want = ReferenceInflate(data, n, cut);
-  for (OutputKind kind : {OutputKind::kMemory, OutputKind::kPlain}) {
-    const Decoded got = Inflate(data, n, kind, cut);
-    const char* path = kind == OutputKind::kMemory ? "in place" : "windowed";
+  struct Path {
+    OutputKind kind;
+    std::uint32_t piece;
+    const char* name;
+  } paths[] = {{OutputKind::kMemory, 0, "in place"},
+               {OutputKind::kPlain, 0, "windowed"},
+               {OutputKind::kMemory, 5, "in place, input read ahead in 5-byte reads"},
+               {OutputKind::kPlain, 4093, "windowed, input read ahead"}};
+  for (const Path& p : paths) {
+    const Decoded got = Inflate(data, n, p.kind, cut, p.piece);
+    const char* path = p.name;
     ASSERT_EQ(got.ok, want.ok) << what << " (" << path << ", n " << n << ")";
     EXPECT_EQ(got.traces, want.traces) << what << " (" << path << ")";
     if (want.ok) {

@@ -60,11 +60,12 @@ TEST(InflateZlib, EveryKindOfBlockDecodesByteExact) {
     ASSERT_TRUE(InflateRawZlib(packed, viaZlib, c.data.size())) << c.what;
     ASSERT_TRUE(viaZlib == c.data) << c.what;
     const auto n = static_cast<std::uint32_t>(c.data.size());
-    for (OutputKind kind : {OutputKind::kMemory, OutputKind::kPlain}) {
-      const Decoded d = Inflate(packed, n, kind);
-      EXPECT_EQ(d.ok, 1) << c.what;
-      EXPECT_TRUE(d.out == c.data) << c.what << ": bytes differ";
-    }
+    for (OutputKind kind : {OutputKind::kMemory, OutputKind::kPlain})
+      for (std::uint32_t piece : {0u, 1000u, 70001u}) {
+        const Decoded d = Inflate(packed, n, kind, false, piece);
+        EXPECT_EQ(d.ok, 1) << c.what << ", input piece " << piece;
+        EXPECT_TRUE(d.out == c.data) << c.what << ": bytes differ, input piece " << piece;
+      }
     ExpectMatchesReference(packed, n, false, c.what);
   }
 }
@@ -118,7 +119,7 @@ TEST(InflateZlib, RandomDataOfManySizesMatchesZlib) {
         ASSERT_EQ(d.ok, 1) << "size " << size << " level " << level;
         ASSERT_TRUE(d.out == data) << "size " << size << " level " << level;
         if (size > 65536 && level == 6) {
-          const Decoded w = Inflate(packed, n, OutputKind::kPlain);
+          const Decoded w = Inflate(packed, n, OutputKind::kPlain, false, 65536);
           ASSERT_EQ(w.ok, 1) << "windowed, size " << size;
           ASSERT_TRUE(w.out == data) << "windowed, size " << size;
         }
