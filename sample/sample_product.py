@@ -22,7 +22,6 @@ different product key) and to build the package form of a set.
 
 from __future__ import annotations
 
-import os
 import random
 import re
 import shutil

@@ -20,7 +20,7 @@ from pathlib import Path
 
 import pytest
 
-from qorwine import IDCANCEL, IDNO, IDOK, IDYES, REPO, RegValue, rule  # noqa: F401 (re-exported)
+from qorwine import IDCANCEL, IDNO, IDOK, IDYES, REPO, RegValue, rule  # noqa: F401 (the cases import them here)
 
 sys.path.insert(0, str(REPO / "sample"))
 import sample_product as sp  # noqa: E402
@@ -36,7 +36,8 @@ SUCCESS = "Instalacja programu Qor_Vex\nzostała przeprowadzona pomyślnie.\nPro
 SUCCESS_RESTART = SUCCESS + "\nWykonaj restart systemu aby dokończyć\nzaległe operacje"
 REMINDER = ("Musisz jeszcze przeprowadzić aktualizację bazy wirusów.\r\n"
             "(np. za pomocą uaktualnienia baz pobranego ze strony Qor_Vex-a)")
-FAILED = "Nie można było przeprowadzić instalacji.\nMożesz w każdej chwili powtórzyć próbę\nzainstalowania programu."
+FAILED = ("Nie można było przeprowadzić instalacji.\nMożesz w każdej chwili powtórzyć próbę\n"
+          "zainstalowania programu.")
 ABORTED = "Instalowanie programu zostało przerwane."
 CANNOT_READ_SCRIPT = "Nie można odczytać pliku setup.dat"
 BAD_SCRIPT = "Niewłaściwy format pliku setup.dat lub\nniewłaściwa wersja programu instalacyjnego"
@@ -236,12 +237,13 @@ def registry_state(qor) -> dict:
 
 class WhenShown:
     """Runs `act` in a thread of the test once a window whose texts hold
-    `text` has appeared in the run's transcript, which the driver writes as it
-    goes. Used with a rule that gives the test time to act, e.g.
+    `text` has appeared (for the `occurrence`-th time) in the run's
+    transcript, which the driver writes as it goes. Used with a rule that gives the test time to act, e.g.
     rule("wait:1500", "click:1", message=...)."""
 
-    def __init__(self, qor, text: str, act, timeout: float = 60):
+    def __init__(self, qor, text: str, act, timeout: float = 60, occurrence: int = 1):
         self.cases, self.text, self.act, self.timeout = qor.env.cases, text, act, timeout
+        self.occurrence = occurrence  # act when this many such windows have appeared
         self.started = time.time()
         self.done = threading.Event()
         self.error: BaseException | None = None
@@ -282,6 +284,7 @@ class WhenShown:
             time.sleep(0.05)
 
     def _seen(self, path: Path) -> bool:
+        seen = 0
         try:
             lines = path.read_text(encoding="utf-8", errors="replace").splitlines()
         except OSError:
@@ -293,9 +296,10 @@ class WhenShown:
                 continue
             if e.get("event") != "window":
                 continue
-            texts = [e.get("title") or "", e.get("message") or ""] + [c.get("text") or "" for c in e.get("controls", [])]
+            texts = [e.get("title") or "", e.get("message") or ""]
+            texts += [c.get("text") or "" for c in e.get("controls", [])]
             if any(self.text in t for t in texts):
-                return True
-        return False
+                seen += 1
+        return seen >= self.occurrence
 
 

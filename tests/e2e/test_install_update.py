@@ -3,9 +3,9 @@ file is current, the repair of damaged files, and records of size 0."""
 
 from __future__ import annotations
 
-from install_support import (ALL_CURRENT, IDNO, IDYES, OK_TO_EVERY_BOX, OPTIONS, SUCCESS, Kit, RegValue, answer, boxes, install_dir,
-                             install_quietly, record, registry_state, result_texts, rule, sample_set, stamps_of, tools,
-                             wrong_files)
+from install_support import (ALL_CURRENT, IDNO, IDYES, OK_TO_EVERY_BOX, OPTIONS, SUCCESS, Kit, RegValue, answer,
+                             boxes, install_dir, install_quietly, record, registry_state, result_texts, rule,
+                             sample_set, stamps_of, tools, wrong_files)
 
 __all__ = ["sample_set", "tools"]  # fixtures
 
