@@ -1,7 +1,8 @@
 // The inflate decoder.
 //
-// Input: read from the Stream in 64 KiB pieces into a buffer and taken from
-// there through a 64-bit bit buffer (first bit of the stream lowest). Past
+// Input: a MemoryStream's bytes are read where they lie; any other Stream is
+// read in 64 KiB pieces into a buffer. Bits are taken through a 64-bit bit
+// buffer (first bit of the stream lowest), refilled a word at a time. Past
 // the end of the input the bit buffer is padded with zero bytes that are
 // counted; a decode that has consumed any of those bits fails, since its
 // result would rest on bits that do not exist.
@@ -14,6 +15,9 @@
 //  * otherwise a 256 KiB window holds 32 KiB of history and the bytes
 //    produced after it; they reach the output in large writes, and the last
 //    32 KiB move to the front when the window is full.
+//
+// Codes: two-level tables (inflate_tables.h) decode each symbol, its extra
+// bits included, with one or two lookups.
 //
 // Blocks: decoding is driven by the number of bytes wanted. It stops as soon
 // as that many exist, even inside a block, and fails when another block is

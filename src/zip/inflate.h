@@ -16,13 +16,23 @@ namespace qor {
 // code-length sequence, a reserved block type, bits needed beyond the end of
 // the input, blocks wanted after the final one) and when memory runs out.
 // A stored block at least as long as what remains ends the entry
-// successfully. One trace line per block event goes to standard output.
+// successfully.
+//
+// Trace lines on standard output, in this order as blocks are met:
+//   "blok fixed.... " / "blok dynamiczny.... " when a Huffman block starts,
+//   "koniec bloku fixed" / "koniec bloku dynamic" when one reaches its end,
+//   "wcztyano blok 00 o wielkosci=<LEN>  beda nastepne..." after a stored
+//   block, "wczytano <count> bajtow z bloku 00...wychodze...." when a stored
+//   block ends the entry, "blad bloku 00: NLEN nie jest dopelnieniem LEN"
+//   for a bad stored block. They are flushed in batches, at the latest when
+//   the call returns.
 //
 // With cutAtN, n is a cap rather than the entry's size: a match that runs
 // past the n-th byte is cut there instead of failing.
 //
-// The input is read ahead in large pieces: in's position afterwards is
-// unspecified. Output reaches out in large writes, or, when out is a
+// A MemoryStream input is read in place and left after the last byte used;
+// any other input is read ahead in large pieces, so its position afterwards
+// is unspecified. Output reaches out in large writes, or, when out is a
 // MemoryStream positioned at or past its end, is decoded straight into it.
 // On failure out may have received part of the bytes.
 int InflateEntry(Stream* in, Stream* out, std::uint32_t n, bool cutAtN = false);
