@@ -65,33 +65,25 @@ constexpr std::uint8_t kPrecodeOrder[kNumPrecodeSyms] = {16, 17, 18, 0, 8, 7, 9,
 // per block.
 class TraceLines {
  public:
+  static constexpr std::size_t kSize = 64 * 1024;
+  explicit TraceLines(char* buffer) : buffer_(buffer) {}
   ~TraceLines() { Flush(); }
-  void Add(const char* line) {
-    const std::size_t len = std::strlen(line);
-    if (used_ + len + 1 > sizeof buffer_) Flush();
-    if (len + 1 > sizeof buffer_) {
-      std::fputs(line, stdout);
-      std::fputc('\n', stdout);
-      std::fflush(stdout);
-      return;
-    }
-    std::memcpy(buffer_ + used_, line, len);
-    buffer_[used_ + len] = '\n';
-    used_ += len + 1;
+  TraceLines(const TraceLines&) = delete;
+  TraceLines& operator=(const TraceLines&) = delete;
+
+  // The line, given as a string literal.
+  template <std::size_t N>
+  void Add(const char (&line)[N]) {
+    Append(line, N - 1, nullptr, 0);
   }
   // head, the number in decimal, tail.
-  void Add(const char* head, std::uint32_t number, const char* tail) {
+  template <std::size_t H, std::size_t T>
+  void Add(const char (&head)[H], std::uint32_t number, const char (&tail)[T]) {
     char digits[10];
-    int n = 0;
-    do digits[n++] = static_cast<char>('0' + number % 10);
+    std::size_t n = 0;
+    do digits[sizeof digits - ++n] = static_cast<char>('0' + number % 10);
     while ((number /= 10) != 0);
-    char line[128];
-    const std::size_t headLen = std::strlen(head), tailLen = std::strlen(tail);
-    std::memcpy(line, head, headLen);
-    std::size_t at = headLen;
-    while (n) line[at++] = digits[--n];
-    std::memcpy(line + at, tail, tailLen + 1);
-    Add(line);
+    Append(head, H - 1, digits + sizeof digits - n, n, tail, T - 1);
   }
   void Flush() {
     if (!used_) return;
@@ -101,7 +93,19 @@ class TraceLines {
   }
 
  private:
-  char buffer_[4096];
+  void Append(const char* a, std::size_t na, const char* b, std::size_t nb, const char* c = nullptr,
+              std::size_t nc = 0) {
+    const std::size_t len = na + nb + nc + 1;  // lines are far shorter than the buffer
+    if (used_ + len > kSize) Flush();
+    char* p = buffer_ + used_;
+    std::memcpy(p, a, na);
+    if (nb) std::memcpy(p + na, b, nb);
+    if (nc) std::memcpy(p + na + nb, c, nc);
+    p[len - 1] = '\n';
+    used_ += len;
+  }
+
+  char* buffer_;
   std::size_t used_ = 0;
 };
 
@@ -130,6 +134,7 @@ struct Workspace {
   std::uint32_t fixedDist[1u << kDistTableBits];
   std::uint8_t lens[kNumLitlenSyms + kNumDistSyms];
   std::uint8_t in[kInBufSize];
+  char trace[TraceLines::kSize];
 };
 
 enum class Step { kContinue, kBlockEnd, kDone, kFail };
@@ -198,7 +203,7 @@ class Inflater {
   std::uint32_t remaining_;
   const bool cutAtN_;
   bool fixedBuilt_ = false;
-  TraceLines trace_;
+  TraceLines trace_{ws_.trace};
 };
 
 // ---------------------------------------------------------------------------
