@@ -444,8 +444,10 @@ class WineEnv:
         build = Path(build).resolve()
         active = os.environ.get("QOR_WINE_ACTIVE")
         if active and root is None:
-            env = _env_from_lines(cls._wine_env("env", active, env=os.environ).stdout)
-            return cls(build, Path(active), env, owner=False)
+            r = cls._wine_env("env", active, env=os.environ)
+            if r.returncode != 0:
+                raise HarnessError(f"QOR_WINE_ACTIVE={active} but that environment is not up:\n{r.stderr}")
+            return cls(build, Path(active), _env_from_lines(r.stdout), owner=False)
         root = Path(root or build / "wine").resolve()
         up = cls._wine_env("up", str(root), env=os.environ, limit=600)
         if up.returncode != 0:

@@ -44,6 +44,8 @@
 //     click:ID        press a button (push buttons: WM_COMMAND to the dialog;
 //                     check boxes and radio buttons: BM_CLICK)
 //     check:ID / uncheck:ID   click a check box when its state differs
+//                     (clicks on check boxes wait until the new state shows;
+//                     other clicks are posted and do not wait)
 //     type:ID:TEXT    set the text of a control (WM_SETTEXT)
 //     key:NAME[:ID]   post a key-down to the window (or its control ID);
 //                     NAME is esc, break (Ctrl+Break, VK_CANCEL), enter,
@@ -874,14 +876,23 @@ bool Driver::Perform(HWND h, Tracked& t, const Action& a, std::string& why) {
       if (!IsWindowVisible(target) || !IsWindowEnabled(target))
         return why = "control " + std::to_string(a.id) + " is hidden or disabled", false;
       std::string kind = ButtonKind(static_cast<DWORD>(GetWindowLongW(target, GWL_STYLE)));
-      if (a.kind != Action::kClick) {
-        if (!IsCheckKind(kind)) return why = "control " + std::to_string(a.id) + " is not a check box", false;
+      if (a.kind != Action::kClick && !IsCheckKind(kind))
+        return why = "control " + std::to_string(a.id) + " is not a check box", false;
+      if (IsCheckKind(kind)) {
         DWORD_PTR state = 0;
         if (!SendMessageTimeoutW(target, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state))
           return why = "the target does not answer", false;
-        if ((state == BST_CHECKED) == (a.kind == Action::kCheck)) return true;
+        if (a.kind != Action::kClick && (state == BST_CHECKED) == (a.kind == Action::kCheck)) return true;
+        if (!PostMessageW(target, BM_CLICK, 0, 0)) return why = "PostMessage failed", false;
+        // The click is handled when the target gets to its queue; wait for the
+        // new state so that the next action sees it.
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(10)) {
+          DWORD_PTR now = state;
+          if (SendMessageTimeoutW(target, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 200, &now) && now != state)
+            return true;
+        }
+        return why = "the check box did not change its state", false;
       }
-      if (IsCheckKind(kind)) return PostMessageW(target, BM_CLICK, 0, 0) || (why = "PostMessage failed", false);
       return PostMessageW(h, WM_COMMAND, MAKEWPARAM(a.id, BN_CLICKED), reinterpret_cast<LPARAM>(target)) ||
              (why = "PostMessage failed", false);
     }
