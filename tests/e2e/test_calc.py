@@ -39,3 +39,34 @@ def test_calc_on_a_missing_file_warns_and_still_exits_with_0(qor):
     [box] = r.messageboxes
     assert (box.icon, box.buttons) == ("warning", [IDOK])
     assert box.message == "Nie można odczytać pliku: \n"
+
+
+def test_calc_of_a_large_file_matches_an_independent_checksum(qor):
+    # 5 MiB and a bit: many 64 KiB reads, the last one partial.
+    data = bytes((i * 7919 + (i >> 13)) & 0xFF for i in range(5 * 1024 * 1024 + 777))
+    path = "C:\\qortest\\duzy.bin"
+    qor.write_file(path, data)
+    r = qor.run_setup(f"/calc{path}", rules=[CLOSE_REPORT], timeout=30)
+    assert r.exit_code == 0
+    [box] = r.messageboxes
+    assert box.message == f"FileName: {path}\nFileSize: {len(data)}\nChecksum: 0x{file_checksum(data):X}"
+
+
+def test_calc_of_a_folder_reports_the_read_failure(qor):
+    qor.write_file("C:\\qortest\\katalog\\x.txt", b"x")
+    r = qor.run_setup('/calc"C:\\qortest\\katalog"', rules=[CLOSE_REPORT], timeout=20)
+    assert r.exit_code == 0
+    [box] = r.messageboxes
+    assert box.message == "Nie można odczytać pliku: C:\\qortest\\katalog\n"
+
+
+@pytest.mark.parametrize("args", [
+    '/pack "C:\\kit"',                      # one value where two are needed
+    '/pack',
+    '/build "C:\\a","C:\\b","C:\\c"',       # three values where four are needed
+    '/build "C:\\a","C:\\b","C:\\c","FILES',  # the last value never closed
+])
+def test_malformed_authoring_switch_ends_at_once_with_0_and_no_window(qor, args):
+    r = qor.run_setup(args, rules=[], timeout=20)
+    assert r.exit_code == 0
+    assert r.windows == []
