@@ -8,8 +8,8 @@ import struct
 
 import pytest
 
-from install_support import (CANNOT_READ_SCRIPT, FAILED, OK_TO_EVERY_BOX, Kit, RegValue, boxes, record, sample_set,
-                             sp, tools, wrong_files)
+from install_support import (CANNOT_READ_SCRIPT, FAILED, GO_ON, IDNO, IDYES, OK_TO_EVERY_BOX, Kit, RegValue, answer,
+                             boxes, cannot_read, product_records, record, sample_set, sp, tools, wrong_files)
 
 __all__ = ["sample_set", "tools"]  # fixtures
 
@@ -92,3 +92,16 @@ def test_package_whose_directory_cannot_be_read_fails(qor, sample_set, tools):
     r = qor.run_setup("/quiet", exe="C:\\pkg\\setup.exe", rules=[OK_TO_EVERY_BOX], timeout=60)
     assert r.exit_code == 2
     assert boxes(r) == [(CANNOT_READ_SCRIPT, "warning", [1]), (FAILED, "warning", [1])]
+
+
+def test_entry_of_another_size_than_the_table_says_fails_without_leftovers(qor, sample_set, tools):
+    # The stored size in the table is handed over as the expected size of the
+    # entry's temporary copy; a copy of another length is refused and deleted.
+    kit = Kit(qor, sample_set, tools)
+    kit.edit(lambda s: s.set_file("qorbase.dat", csize=str(int(s.file("qorbase.dat").csize) + 1)))
+    qor.write_file("C:\\pkg\\setup.exe", sp.package_bytes(sp.package_entries(kit.host, kit.script())))
+    r = qor.run_setup("/quiet", exe="C:\\pkg\\setup.exe", rules=[answer(GO_ON, IDYES), OK_TO_EVERY_BOX], timeout=60)
+    assert boxes(r) == [(cannot_read("qorbase.da_"), "warning", [1]), (GO_ON, "question", [IDYES, IDNO])]
+    assert r.exit_code == 0
+    assert wrong_files(qor, sample_set, [f.name for f in product_records(sample_set) if f.name != "qorbase.dat"]) == []
+    assert [p.name for p in qor.host_path("C:\\users").rglob("fol*.tmp")] == []
