@@ -5,7 +5,8 @@ Everything is made at build time into a folder outside git:
     <out>/installed/   the product files as they must arrive in the install folder
     <out>/source/      the installation set as a folder: setup.exe, the stored
                        files (SZDD-compressed by mscompress and renamed to the
-                       "qor_vexw.ex_" form, readme.txt stored as is),
+                       "qor_vexw.ex_" form, readme.txt stored as is,
+                       qor_vexw.hlp and qor_dos.txt as ZIP archives),
                        qorapps.dat and setup.dat
 
 The file contents are deterministic (seeded by the file name), of varied
@@ -28,6 +29,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -58,6 +60,13 @@ FILE_SIZES = {
 }
 
 QORAPPS_SIZE = 2_345
+
+# Files whose stored form is a ZIP archive holding the file as its one entry,
+# deflated or stored, instead of an SZDD-compressed file.
+ZIP_FORMS = {
+    "qor_vexw.hlp": zipfile.ZIP_DEFLATED,
+    "qor_dos.txt": zipfile.ZIP_STORED,
+}
 
 _WORDS = (
     b"Qor_Vex skaner monitor baza wirus plik katalog dysk program instalacja "
@@ -111,6 +120,15 @@ def compress(src: Path, dst: Path) -> None:
         shutil.copyfile(src, work)
         subprocess.run(["mscompress", str(work)], check=True, stdout=subprocess.DEVNULL)
         shutil.move(str(work) + "_", dst)
+
+
+def zip_file(src: Path, dst: Path, method: int) -> None:
+    """A ZIP archive whose only entry is src under its own name. Its fixed
+    date keeps the archive's bytes the same from run to run."""
+    info = zipfile.ZipInfo(src.name, date_time=(2001, 1, 1, 1, 0, 0))
+    info.compress_type = method
+    with zipfile.ZipFile(dst, "w") as z:
+        z.writestr(info, src.read_bytes(), compresslevel=6 if method == zipfile.ZIP_DEFLATED else None)
 
 
 # ---------------------------------------------------------------- setup.dat
@@ -307,6 +325,8 @@ def make_sample(out: Path, setup_exe: Path, tools: Tools, engine_dll: Path | Non
             target.write_bytes(content(f.name, FILE_SIZES[f.name]))
         if f.cname.lower() == f.name.lower():
             shutil.copyfile(target, sample.source / f.cname)  # stored as is
+        elif f.name in ZIP_FORMS:
+            zip_file(target, sample.source / f.cname, ZIP_FORMS[f.name])
         else:
             compress(target, sample.source / f.cname)
     (sample.source / "qorapps.dat").write_bytes(content("qorapps.dat", QORAPPS_SIZE))
