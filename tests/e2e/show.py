@@ -43,8 +43,8 @@ def main() -> int:
         target = env.host_path(setup)
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy2(env.tool("setup.exe"), target)
-        for spec in opt.put:
-            host, _, win = spec.partition("=")
+        for placement in opt.put:
+            host, _, win = placement.partition("=")
             data = Path(host).read_bytes()
             env.write_file(win, data)
             print(f"put {host} ({len(data)} bytes) at {win}")

@@ -217,19 +217,19 @@ bool ParseInt(const std::string& s, long& out) {
   return true;
 }
 
-bool ParseAction(const std::string& spec, Action& a, std::string& error) {
-  a.source = spec;
-  std::string verb = spec.substr(0, spec.find(':'));
-  std::string rest = spec.size() > verb.size() ? spec.substr(verb.size() + 1) : std::string();
+bool ParseAction(const std::string& actionText, Action& a, std::string& error) {
+  a.source = actionText;
+  std::string verb = actionText.substr(0, actionText.find(':'));
+  std::string rest = actionText.size() > verb.size() ? actionText.substr(verb.size() + 1) : std::string();
   long n = 0;
   if (verb == "click" || verb == "check" || verb == "uncheck") {
-    if (!ParseInt(rest, n)) return error = "needs a control id: " + spec, false;
+    if (!ParseInt(rest, n)) return error = "needs a control id: " + actionText, false;
     a.kind = verb == "click" ? Action::kClick : verb == "check" ? Action::kCheck : Action::kUncheck;
     a.id = static_cast<int>(n);
   } else if (verb == "type") {
     std::size_t colon = rest.find(':');
     if (colon == std::string::npos || !ParseInt(rest.substr(0, colon), n))
-      return error = "type needs type:ID:TEXT: " + spec, false;
+      return error = "type needs type:ID:TEXT: " + actionText, false;
     a.kind = Action::kType;
     a.id = static_cast<int>(n);
     a.text = Wide(rest.substr(colon + 1));
@@ -243,9 +243,9 @@ bool ParseAction(const std::string& spec, Action& a, std::string& error) {
     else if (name == "tab") a.vk = VK_TAB;
     else if (name == "space") a.vk = VK_SPACE;
     else if (ParseInt(name, n) && n > 0 && n < 256) a.vk = static_cast<UINT>(n);
-    else return error = "unknown key: " + spec, false;
+    else return error = "unknown key: " + actionText, false;
     if (!target.empty()) {
-      if (!ParseInt(target, n)) return error = "bad control id: " + spec, false;
+      if (!ParseInt(target, n)) return error = "bad control id: " + actionText, false;
       a.id = static_cast<int>(n);
     }
   } else if (verb == "close" && rest.empty()) {
@@ -253,11 +253,11 @@ bool ParseAction(const std::string& spec, Action& a, std::string& error) {
   } else if (verb == "snapshot" && rest.empty()) {
     a.kind = Action::kSnapshot;
   } else if (verb == "wait") {
-    if (!ParseInt(rest, n) || n < 0) return error = "wait needs milliseconds: " + spec, false;
+    if (!ParseInt(rest, n) || n < 0) return error = "wait needs milliseconds: " + actionText, false;
     a.kind = Action::kWait;
     a.ms = static_cast<DWORD>(n);
   } else {
-    return error = "unknown action: " + spec, false;
+    return error = "unknown action: " + actionText, false;
   }
   return true;
 }
