@@ -1,6 +1,7 @@
 #include "install/package.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace qor {
 namespace {
@@ -39,6 +40,20 @@ bool IsPackageFile(const char* path) {
   const bool ok = ProbeTrailer(f);
   std::fclose(f);
   return ok;
+}
+
+bool NextPackageEntry(const unsigned char* directory, std::size_t length, std::size_t& pos, PackageEntryView& entry) {
+  if (pos >= length || directory[pos] == 0) return false;
+  const void* end = std::memchr(directory + pos, 0, length - pos);
+  if (!end) return false;
+  std::size_t nameLength = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - (directory + pos));
+  if (length - pos - nameLength - 1 < 8) return false;
+  const unsigned char* numbers = directory + pos + nameLength + 1;
+  entry.name = reinterpret_cast<const char*>(directory + pos);
+  entry.offset = numbers[0] | (numbers[1] << 8) | (numbers[2] << 16) | (static_cast<std::uint32_t>(numbers[3]) << 24);
+  entry.size = numbers[4] | (numbers[5] << 8) | (numbers[6] << 16) | (static_cast<std::uint32_t>(numbers[7]) << 24);
+  pos += nameLength + 1 + 8;
+  return true;
 }
 
 }  // namespace qor

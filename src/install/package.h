@@ -51,4 +51,17 @@ constexpr std::size_t kInternetPackageHeaderSize = sizeof kInternetPackageHeader
 // than the trailer, or whose P lies outside the file is not a package.
 bool IsPackageFile(const char* path);
 
+// One entry of a package directory as stored.
+struct PackageEntryView {
+  const char* name;  // zero-terminated, inside the directory bytes
+  std::uint32_t offset;
+  std::uint32_t size;
+};
+
+// Steps through the directory bytes: at position pos (start at 0) reads one
+// entry and moves pos past it. False at the empty name that ends the
+// directory, and where an entry would run past the end of the bytes (a
+// damaged directory ends there).
+bool NextPackageEntry(const unsigned char* directory, std::size_t length, std::size_t& pos, PackageEntryView& entry);
+
 }  // namespace qor

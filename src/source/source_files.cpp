@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "app/progress.h"
 #include "app/setup_app.h"
+#include "install/package.h"
 #include "zip/zip_archive.h"
 
 namespace qor {
@@ -19,9 +20,9 @@ namespace {
 
 constexpr unsigned char kZipSignature[4] = {'P', 'K', 0x03, 0x04};
 
-bool EqualsNoCase(const char* a, const std::string& b) {
-  return lstrcmpiA(a, b.c_str()) == 0;
-}
+// File names compare as Windows compares them: letter case ignored, Polish
+// letters included.
+bool SameFileName(const char* a, const std::string& b) { return lstrcmpiA(a, b.c_str()) == 0; }
 
 std::uint32_t Le32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -136,21 +137,18 @@ int CopyToTemporaryFile(SetupApp& app, int handle, const std::string& path, std:
   return handle;
 }
 
-// Finds name in the package directory; false when absent.
+// Finds name in the package directory (letter case ignored); false when absent.
 bool FindPackageEntry(const SourceState& source, const std::string& name, std::uint32_t& offset,
                       std::uint32_t& size) {
   const auto& dir = source.packageDirectory;
-  std::size_t i = 0;
-  while (i < dir.size() && dir[i] != 0) {
-    const char* entry = reinterpret_cast<const char*>(&dir[i]);
-    std::size_t len = strnlen(entry, dir.size() - i);
-    if (i + len + 1 + 8 > dir.size()) return false;  // a truncated directory ends the search
-    if (EqualsNoCase(entry, name)) {
-      offset = Le32(&dir[i + len + 1]);
-      size = Le32(&dir[i + len + 5]);
+  std::size_t pos = 0;
+  PackageEntryView entry;
+  while (NextPackageEntry(dir.data(), dir.size(), pos, entry)) {
+    if (SameFileName(entry.name, name)) {
+      offset = entry.offset;
+      size = entry.size;
       return true;
     }
-    i += len + 1 + 8;
   }
   return false;
 }
