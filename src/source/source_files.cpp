@@ -60,7 +60,17 @@ bool OpenExpanded(SourceFileSlot& slot, const std::string& path, bool zip) {
   }
   OFSTRUCT ofs = {};
   INT lz = LZOpenFileA(const_cast<char*>(path.c_str()), &ofs, OF_READ | OF_SHARE_DENY_WRITE);
-  if (lz < 0) return false;
+  if (lz < 0) {
+    // LZOpenFileA opens through OpenFile, whose OFSTRUCT holds only 128
+    // characters of the full path, so a longer path fails there. Do what it
+    // does by hand: open the file, then let LZInit look for the SZDD header
+    // (it hands back the file itself when there is none, or when it cannot
+    // set up the expansion, just as LZOpenFileA would).
+    HFILE file = _lopen(path.c_str(), OF_READ | OF_SHARE_DENY_WRITE);
+    if (file == HFILE_ERROR) return false;
+    INT expanded = LZInit(file);
+    lz = expanded > 0 ? expanded : file;
+  }
   slot.handle = lz;
   return true;
 }
