@@ -36,16 +36,17 @@ class Win32CommandLinePlatform : public CommandLinePlatform {
   bool IsFixedDrive(const std::string& root) override { return GetDriveTypeA(root.c_str()) == DRIVE_FIXED; }
 
   void ShowChecksumReport(const std::string& fileName) override {
+    // The name comes from the command line and may be of any length: the
+    // texts are put together around it rather than in a fixed buffer.
     std::uint32_t checksum = 0;
     std::int32_t size = 0;
-    char text[1024];
     if (FileChecksum(fileName.c_str(), checksum, size)) {
-      std::snprintf(text, sizeof text, "FileName: %s\nFileSize: %d\nChecksum: 0x%0X", fileName.c_str(),
-                    static_cast<int>(size), static_cast<unsigned>(checksum));
-      ShowMessage(text, MB_OK | MB_ICONINFORMATION);
+      char numbers[64];
+      std::snprintf(numbers, sizeof numbers, "\nFileSize: %d\nChecksum: 0x%0X", static_cast<int>(size),
+                    static_cast<unsigned>(checksum));
+      ShowMessage("FileName: " + fileName + numbers, MB_OK | MB_ICONINFORMATION);
     } else {
-      std::snprintf(text, sizeof text, "Nie można odczytać pliku: %s\n", fileName.c_str());
-      ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+      ShowMessage("Nie można odczytać pliku: " + fileName + "\n", MB_OK | MB_ICONEXCLAMATION);
     }
   }
 

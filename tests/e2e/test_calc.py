@@ -70,3 +70,14 @@ def test_malformed_authoring_switch_ends_at_once_with_0_and_no_window(qor, args)
     r = qor.run_setup(args, rules=[], timeout=20)
     assert r.exit_code == 0
     assert r.windows == []
+
+
+def test_calc_names_a_long_unreadable_name_whole(qor):
+    # The name is shown whole however long it is, with the line feed after it.
+    # (The box is then wider than the screen, so its icon is not looked at:
+    # the driver tells icons by their pixels.)
+    name = "C:\\qortest\\" + "d" * 1500 + ".bin"
+    r = qor.run_setup(f'/calc"{name}"', rules=[CLOSE_REPORT], timeout=20)
+    assert r.exit_code == 0
+    [box] = r.messageboxes
+    assert box.message == f"Nie można odczytać pliku: {name}\n"
