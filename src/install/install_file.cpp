@@ -135,9 +135,8 @@ bool CreateDirectoryPath(const std::string& path, std::string* fullPath) {
   char* namePart = nullptr;
   DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, &namePart);
   if (n == 0 || n >= sizeof full) {
-    char text[1200];
-    std::snprintf(text, sizeof text, "Nie można utworzyć katalogu:\n%s", path.c_str());
-    ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+    // The path may be longer than any buffer here (that is why it failed).
+    ShowMessage("Nie można utworzyć katalogu:\n" + path, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
   if (fullPath) *fullPath = full;
@@ -152,9 +151,7 @@ bool CreateDirectoryPath(const std::string& path, std::string* fullPath) {
     *p = '\\';
   }
   if (CreateDirectoryA(full, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
-  char text[1200];
-  std::snprintf(text, sizeof text, "Nie można utworzyć katalogu:\n%s", full);
-  ShowMessage(text, MB_OK | MB_ICONEXCLAMATION);
+  ShowMessage(std::string("Nie można utworzyć katalogu:\n") + full, MB_OK | MB_ICONEXCLAMATION);
   return false;
 }
 

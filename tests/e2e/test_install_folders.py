@@ -4,7 +4,7 @@ takes, and an install folder that cannot be made."""
 
 from __future__ import annotations
 
-from install_support import (FAILED, IDOK, OK_TO_EVERY_BOX, OPTIONS, Kit, boxes, install_dir, record, sample_set, tools,
+from install_support import (FAILED, IDOK, OK_TO_EVERY_BOX, OPTIONS, Kit, box_texts, boxes, install_dir, record, sample_set, tools,
                              wrong_files)
 
 __all__ = ["sample_set", "tools"]  # fixtures
@@ -33,3 +33,13 @@ def test_install_folder_that_cannot_be_created(qor, sample_set, tools):
     assert not install_dir(qor).exists()
     assert "InUpdating" not in record(qor)
     assert qor.reg_value(OPTIONS, "NotifyNewVer") is None
+
+
+def test_install_folder_too_long_to_be_named(qor, sample_set, tools):
+    # Too long for the full-path buffer: the message shows the path as given,
+    # whole.
+    kit = Kit(qor, sample_set, tools)
+    target = "C:\\" + "\\".join(["d" * 200] * 6)
+    r = qor.run_setup(f'/quiet /inst="{target}"', exe=kit.setup, rules=[OK_TO_EVERY_BOX], timeout=60)
+    assert r.exit_code == 2, r.describe()
+    assert box_texts(r) == ["Nie można utworzyć katalogu:\n" + target, FAILED]
