@@ -19,11 +19,13 @@ std::string ShortPath(const char* path) {
 }
 
 // The short form of a target that may not exist yet: it is created empty for
-// a moment so that the system can name it.
+// a moment so that the system can name it. Only a file created here is
+// deleted again: an existing target whose short name cannot be had keeps its
+// contents and is named by its long path.
 std::string ShortTargetPath(const char* target) {
   std::string s = ShortPath(target);
   if (!s.empty()) return s;
-  HANDLE h = CreateFileA(target, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(target, GENERIC_READ, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return target;
   CloseHandle(h);
   s = ShortPath(target);
