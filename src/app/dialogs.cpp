@@ -48,6 +48,15 @@ void FocusField(HWND dialog, int id) {
   SendMessageA(item, EM_SETSEL, 0, -1);
 }
 
+// Closes a dialog whose only buttons are its default and cancel buttons
+// (Esc and the close box arrive as IDCANCEL) with the id that closed it.
+INT_PTR EndOnButton(HWND dialog, WPARAM wParam) {
+  WORD id = LOWORD(wParam);
+  if (id != IDOK && id != IDCANCEL) return FALSE;
+  EndDialog(dialog, id);
+  return TRUE;
+}
+
 // ---------------------------------------------------------------------------
 // Welcome
 
@@ -56,11 +65,7 @@ INT_PTR CALLBACK WelcomeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     case WM_INITDIALOG:
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-      }
-      break;
+      return EndOnButton(dialog, wParam);
   }
   return FALSE;
 }
@@ -246,11 +251,7 @@ INT_PTR CALLBACK ResultProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-      }
-      break;
+      return EndOnButton(dialog, wParam);
   }
   return FALSE;
 }

@@ -1,13 +1,12 @@
-// Operations whose subsystems are not in the program yet. Each does nothing
-// and claims no success; its subsystem replaces it here when it lands.
-#include <windows.h>
-
-#include "app/messages.h"
-#include "app/pending.h"
+// Operations whose subsystems are not in the program yet. Each does nothing:
+// an installation step it stands for has nothing to do, the authoring modes
+// fail. Its subsystem replaces it here when it lands.
+#include "app/setup_app.h"
 #include "companions/mail_scanner.h"
 #include "install/package_builder.h"
 #include "install/restart_replace.h"
 #include "system/script_sections.h"
+#include "uninstall/uninstall.h"
 
 namespace qor {
 

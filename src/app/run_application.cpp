@@ -7,10 +7,12 @@
 
 #include "app/command_line.h"
 #include "app/messages.h"
-#include "app/pending.h"
 #include "app/setup_app.h"
+#include "companions/monitor_start.h"
 #include "install/file_checksum.h"
 #include "source/internet.h"
+#include "system/installation_record.h"
+#include "uninstall/uninstall.h"
 
 namespace qor {
 namespace {

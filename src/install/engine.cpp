@@ -80,7 +80,7 @@ void FreeScript(SetupApp& app) { app.script.Free(); }
 bool InstallSteps(SetupApp& app) {
   if (app.PollAbort()) return false;
   if (!UpdateSetupProgram(app)) return false;
-  ApplyRegistrySection(app);
+  if (!ApplyRegistrySection(app)) return false;
   return InstallAllFiles(app);
 }
 
