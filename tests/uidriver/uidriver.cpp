@@ -422,6 +422,12 @@ std::wstring ClassOf(HWND h) {
   return buf;
 }
 
+// How long a question to a control of the target may wait: the target
+// answers between two steps of its work, which on a loaded machine can take
+// well over 100 ms. A target that stopped pumping altogether is skipped at
+// once (SMTO_ABORTIFHUNG).
+constexpr UINT kAskMs = 2000;
+
 // Text of a window of another process. Edit controls keep their text to
 // themselves, so they are asked with WM_GETTEXT (briefly: a busy target does
 // not answer); everything else is read from the window's stored caption,
@@ -429,11 +435,11 @@ std::wstring ClassOf(HWND h) {
 std::wstring TextOf(HWND h, bool ask) {
   if (ask) {
     DWORD_PTR len = 0;
-    if (SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 100, &len)) {
+    if (SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kAskMs, &len)) {
       std::vector<wchar_t> buf(len + 2, L'\0');
       DWORD_PTR got = 0;
       if (SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG,
-                              100, &got))
+                              kAskMs, &got))
         return std::wstring(buf.data());
     }
   }
@@ -586,7 +592,7 @@ Snapshot Take(HWND h, DWORD pid, bool identifyIcon) {
       ctl.kind = ButtonKind(ctl.style);
       if (IsCheckKind(ctl.kind)) {
         DWORD_PTR state = 0;
-        if (SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 100, &state)) {
+        if (SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kAskMs, &state)) {
           ctl.checked = static_cast<int>(state);
         } else {
           // Wine's button keeps its state in the first window long.
@@ -598,14 +604,14 @@ Snapshot Take(HWND h, DWORD pid, bool identifyIcon) {
     } else if (isEdit) {
       ctl.kind = "edit";
       DWORD_PTR limit = 0;
-      if (SendMessageTimeoutW(c, EM_GETLIMITTEXT, 0, 0, SMTO_ABORTIFHUNG, 100, &limit))
+      if (SendMessageTimeoutW(c, EM_GETLIMITTEXT, 0, 0, SMTO_ABORTIFHUNG, kAskMs, &limit))
         ctl.limit = static_cast<int>(limit);
     } else if (_wcsicmp(ctl.cls.c_str(), PROGRESS_CLASSW) == 0) {
       ctl.kind = "progress";
       DWORD_PTR pos = 0, lo = 0, hi = 0;
-      if (SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 100, &pos)) ctl.pos = static_cast<int>(pos);
-      if (SendMessageTimeoutW(c, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 100, &lo) &&
-          SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 100, &hi)) {
+      if (SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kAskMs, &pos)) ctl.pos = static_cast<int>(pos);
+      if (SendMessageTimeoutW(c, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, kAskMs, &lo) &&
+          SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, kAskMs, &hi)) {
         ctl.rangeLo = static_cast<int>(lo);
         ctl.rangeHi = static_cast<int>(hi);
       }
@@ -623,7 +629,7 @@ Snapshot Take(HWND h, DWORD pid, bool identifyIcon) {
       if (c.cls == L"Static" && (c.style & SS_TYPEMASK) == SS_ICON && c.visible) {
         // Wine keeps the icon control of a box without icon, just empty.
         DWORD_PTR icon = 0;
-        bool empty = SendMessageTimeoutW(c.hwnd, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 100, &icon) && !icon;
+        bool empty = SendMessageTimeoutW(c.hwnd, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kAskMs, &icon) && !icon;
         s.icon = empty ? "none" : identifyIcon ? IdentifyIcon(c.hwnd) : "unknown";
       }
     }

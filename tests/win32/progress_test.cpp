@@ -27,10 +27,13 @@ int BarPosition(const ProgressWindow& w) {
 }
 
 // Takes every message of this thread out of the queue without handling it,
-// so that one case cannot leave work for the next.
+// so that one case cannot leave work for the next. WM_PAINT is the exception:
+// it stays in the queue until the window is painted, so it is dispatched, or
+// the loop would never end whenever a shown window needs repainting.
 void DrainQueue() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_PAINT) DispatchMessageA(&msg);
   }
 }
 
