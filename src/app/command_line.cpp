@@ -112,6 +112,7 @@ const char* SkipProgramName(const char* commandLine) {
   } else {
     while (At(p) > ' ') ++p;
   }
+  while (*p && At(p) <= ' ') ++p;  // spaces, tabs and other control bytes
   return p;
 }
 

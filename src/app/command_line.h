@@ -38,8 +38,9 @@ class CommandLinePlatform {
 // /build or /pack.
 int ScanCommandLine(SetupApp& app, const char* args, CommandLinePlatform& platform);
 
-// The argument text of a whole command line: what follows the program name,
-// which is either quoted or ends at the first blank.
+// The argument text of a whole command line: what follows the program name
+// (either quoted or ending at the first blank) and the blanks after it, as
+// the start-up code hands it to a Windows program's entry point.
 const char* SkipProgramName(const char* commandLine);
 
 }  // namespace qor

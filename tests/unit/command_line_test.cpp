@@ -237,9 +237,13 @@ TEST(CommandLine, AuthoringModes) {
 }
 
 TEST(CommandLine, SkipProgramName) {
-  EXPECT_STREQ(qor::SkipProgramName("\"C:\\a b\\setup.exe\" /quiet"), " /quiet");
-  EXPECT_STREQ(qor::SkipProgramName("C:/x/setup.exe /quiet"), " /quiet");
+  EXPECT_STREQ(qor::SkipProgramName("\"C:\\a b\\setup.exe\" /quiet"), "/quiet");
+  EXPECT_STREQ(qor::SkipProgramName("C:/x/setup.exe /quiet"), "/quiet");
   EXPECT_STREQ(qor::SkipProgramName("setup"), "");
+  // Blanks of any kind between the name and the arguments are not part of
+  // them, so a tab there does not end the text.
+  EXPECT_STREQ(qor::SkipProgramName("setup.exe\t /quiet\t/x"), "/quiet\t/x");
+  EXPECT_STREQ(qor::SkipProgramName("\"setup.exe\"\t\t"), "");
 }
 
 TEST(StartUp, ModuleDirOf) {
