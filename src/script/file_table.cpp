@@ -47,7 +47,6 @@ std::string FileTable::InstalledPath(const FileRecord& record) const {
 }
 
 bool FileTable::RolePath(std::string_view role, std::string& path) const {
-  if (role.empty()) return false;
   for (const FileRecord& r : records_) {
     if (EqualsNoCase(r.role, role)) {
       path = InstalledPath(r);

@@ -70,7 +70,8 @@ class FileTable : public RoleResolver {
   // Install path, a "\" unless it is empty or already ends in one, installed name.
   std::string InstalledPath(const FileRecord& record) const;
   // InstalledPath of the first record whose role equals `role` (ASCII letter
-  // case ignored). An empty role names no file.
+  // case ignored). An empty role is a role like any other: it names the
+  // first record that has none.
   bool RolePath(std::string_view role, std::string& path) const override;
   // Compressed name, or the installed name when the source is an installed copy.
   const std::string& SourceNameOf(const FileRecord& record) const;

@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(r.compressedName.size() <= qor::FileTable::kMaxNameLength);
     Check(r.diskLabel.size() <= qor::FileTable::kMaxDiskLabelLength);
     std::string path;
-    if (!r.role.empty()) Check(table.RolePath(r.role, path));
+    Check(table.RolePath(r.role, path));
     (void)table.SourceNameOf(r);
   }
 

@@ -170,8 +170,9 @@ TEST(FileTable, PathsAndRoles) {
   EXPECT_EQ(path, "C:\\P\\first.exe");
   path = "unchanged";
   EXPECT_FALSE(t.RolePath("Nobody", path));
-  EXPECT_FALSE(t.RolePath("", path));  // an empty role names no file
   EXPECT_EQ(path, "unchanged");
+  EXPECT_TRUE(t.RolePath("", path));  // the first record without a role
+  EXPECT_EQ(path, "C:\\P\\nameless.exe");
 
   EXPECT_EQ(t.SourceNameOf(r), "qor_vexw.ex_");
   t.SetSourceIsInstalled(true);
