@@ -158,10 +158,14 @@ bool CreateDirectoryPath(const std::string& path, std::string* fullPath) {
 bool CreateInstallDirectory(SetupApp& app) {
   if (app.sourceKind == kSourceNetwork) return true;
   std::string full;
-  if (!CreateDirectoryPath(app.installPath, &full)) return false;
-  app.installPath = full;
-  app.fileTable.SetInstallPath(full);
-  return true;
+  bool created = CreateDirectoryPath(app.installPath, &full);
+  // The full name replaces the path as typed even when the folder could not
+  // be made, so the record written at the end names what was tried.
+  if (!full.empty()) {
+    app.installPath = full;
+    app.fileTable.SetInstallPath(full);
+  }
+  return created;
 }
 
 }  // namespace qor

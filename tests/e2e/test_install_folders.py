@@ -31,7 +31,9 @@ def test_install_folder_that_cannot_be_created(qor, sample_set, tools):
     assert boxes(r) == [("Nie można utworzyć katalogu:\nC:\\kit\\setup.dat\\Qor", "warning", [IDOK]),
                         (FAILED, "warning", [IDOK])]
     assert not install_dir(qor).exists()
-    assert "InUpdating" not in record(qor)
+    rec = record(qor)
+    assert "InUpdating" not in rec
+    assert rec["InstallPath"].value == "C:\\kit\\setup.dat\\Qor"  # the full name of what was tried
     assert qor.reg_value(OPTIONS, "NotifyNewVer") is None
 
 
