@@ -92,7 +92,11 @@ bool AddWinInitRename(const char* iniPath, const char* newFile, const char* targ
 
 bool ReplaceAtRestart(SetupApp& app, const char* newFile, const char* target) {
   app.restartNeeded = true;
-  if (MoveFileExA(newFile, target, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
+  // The target exists in the usual case (it is in use), and a delayed move
+  // without MOVEFILE_REPLACE_EXISTING is dropped at boot when its target
+  // exists: the replacement would be promised but never made.
+  DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (target ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExA(newFile, target, flags)) return true;
   if (IsWindowsNT()) return false;
   char windows[MAX_PATH];
   UINT n = GetWindowsDirectoryA(windows, sizeof windows);

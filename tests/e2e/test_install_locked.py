@@ -54,9 +54,15 @@ def test_file_in_use_is_replaced_at_restart(qor, sample_set, tools):
     assert (folder / (HELD + "(new)")).read_bytes() == (sample_set.installed / HELD).read_bytes()
     assert wrong_files(qor, sample_set, [f.name for _, f in sample_set.script().file_lines()[1:]
                                          if f.name != HELD]) == []
+    # The move replaces an existing file ("!" before the target).
     pending = qor.reg_value(PENDING, "PendingFileRenameOperations")
     assert pending is not None and pending.value[-2:] == [f"\\??\\{INSTALL_DIR}\\{HELD}(new)",
-                                                          f"\\??\\{INSTALL_DIR}\\{HELD}"]
+                                                          f"!\\??\\{INSTALL_DIR}\\{HELD}"]
+    # A restart (a fresh Wine server boots the prefix) makes the swap.
+    qor.env.restart_server()
+    qor.run_setup("/calc C:\\nic", rules=[OK_TO_EVERY_BOX], timeout=30)  # any program: the boot runs first
+    assert (folder / HELD).read_bytes() == (sample_set.installed / HELD).read_bytes()
+    assert not (folder / (HELD + "(new)")).exists()
 
 
 def test_file_in_use_is_verified_under_its_new_name(qor, sample_set, tools):
