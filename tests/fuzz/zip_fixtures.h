@@ -262,13 +262,7 @@ class ZipBuilder {
       offsets[i] = static_cast<std::uint32_t>(out.size() - base);
       Put32(out, 0x04034b50);
       Put16(out, 20);
-      Put16(out, e.flags);
-      Put16(out, static_cast<std::uint16_t>(e.method));
-      Put16(out, 0);
-      Put16(out, 0x21);
-      Put32(out, crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
-      Put32(out, static_cast<std::uint32_t>(payloads[i].size()));
-      Put32(out, Size(e));
+      PutEntryFields(out, e, payloads[i]);
       Put16(out, static_cast<std::uint16_t>(e.name.size()));
       Put16(out, static_cast<std::uint16_t>(e.localExtra.size()));
       out.insert(out.end(), e.name.begin(), e.name.end());
@@ -281,13 +275,7 @@ class ZipBuilder {
       Put32(out, 0x02014b50);
       Put16(out, 20);
       Put16(out, 20);
-      Put16(out, e.flags);
-      Put16(out, static_cast<std::uint16_t>(e.method));
-      Put16(out, 0);
-      Put16(out, 0x21);
-      Put32(out, crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
-      Put32(out, static_cast<std::uint32_t>(payloads[i].size()));
-      Put32(out, Size(e));
+      PutEntryFields(out, e, payloads[i]);
       Put16(out, static_cast<std::uint16_t>(e.name.size()));
       Put16(out, static_cast<std::uint16_t>(e.centralExtra.size()));
       Put16(out, static_cast<std::uint16_t>(e.comment.size()));
@@ -315,6 +303,17 @@ class ZipBuilder {
  private:
   static std::uint32_t Size(const ZipEntrySpec& e) {
     return e.overrideSize ? e.size : static_cast<std::uint32_t>(e.data.size());
+  }
+  // The fields that a local header and its directory record share, from the
+  // flags to the uncompressed size (time 0, date 0x21: 1 January 1980).
+  static void PutEntryFields(Bytes& out, const ZipEntrySpec& e, const Bytes& payload) {
+    Put16(out, e.flags);
+    Put16(out, static_cast<std::uint16_t>(e.method));
+    Put16(out, 0);
+    Put16(out, 0x21);
+    Put32(out, crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
+    Put32(out, static_cast<std::uint32_t>(payload.size()));
+    Put32(out, Size(e));
   }
   static void Put16(Bytes& b, std::uint16_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
