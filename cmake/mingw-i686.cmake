@@ -9,4 +9,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The Wine flavour whose prefix runs what this build makes, and its loader.
+set(QOR_WINE_FLAVOUR win32)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -1,7 +1,8 @@
 """Fixtures of the end-to-end tests.
 
 `wine_env` (session): the Wine prefix, Xvfb and wineserver, found or brought up
-once; the cross build folder comes from QOR_WIN_BUILD (default build/ci-win).
+once; the cross build folder comes from QOR_WIN_BUILD (default
+build/ci-FLAVOUR, FLAVOUR as `tools/wine-env flavour` says).
 `qor` (each test): the prefix reset to pristine, setup.exe at
 C:\\qortest\\setup.exe, and helpers; see ADDING_CASES.md.
 """
@@ -21,7 +22,7 @@ import qorwine  # noqa: E402
 
 def _build_dir() -> Path:
     build = os.environ.get("QOR_WIN_BUILD")
-    path = Path(build) if build else qorwine.REPO / "build" / "ci-win"
+    path = Path(build) if build else qorwine.REPO / "build" / f"ci-{qorwine.host_flavour()}"
     if not (path / "uidriver.exe").exists():
         pytest.exit(f"no cross build with uidriver.exe in {path}: build it and set QOR_WIN_BUILD", returncode=3)
     return path.resolve()

@@ -21,6 +21,7 @@ import codecs
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import time
@@ -406,15 +407,44 @@ def _parse_reg_data(data: str) -> RegValue:
 # ---------------------------------------------------------------- the environment
 
 
-def _env_from_lines(text: str) -> dict:
-    env = dict(os.environ)
-    for line in text.splitlines():
-        if line.startswith("-"):
-            env.pop(line[1:], None)
-        elif "=" in line:
-            k, _, v = line.partition("=")
-            env[k] = v
+def read_env_file(root: Path, base: dict | None = None) -> dict:
+    """The environment of an up Wine root: `base` (default os.environ) with
+    the `export NAME='value'` and `unset NAME` lines of ROOT/env applied."""
+    path = Path(root) / "env"
+    if not path.exists():
+        raise HarnessError(f"{root} is not up: {path} is missing")
+    env = dict(os.environ if base is None else base)
+    for line in path.read_text(encoding="utf-8").splitlines():
+        if not line.strip() or line.lstrip().startswith("#"):
+            continue
+        words = shlex.split(line)
+        if words[0] == "export":
+            for word in words[1:]:
+                name, _, value = word.partition("=")
+                env[name] = value
+        elif words[0] == "unset":
+            for name in words[1:]:
+                env.pop(name, None)
+        else:
+            raise HarnessError(f"{path}: unexpected line {line!r}")
     return env
+
+
+def build_flavour(build: Path) -> str:
+    """The Wine flavour a cross build folder was made for (win32 or win64)."""
+    path = Path(build) / "wine-flavour"
+    if not path.exists():
+        raise HarnessError(f"{path} is missing: configure {build} with a cmake/mingw-*.cmake toolchain")
+    return path.read_text().strip()
+
+
+def host_flavour() -> str:
+    """The flavour tools/wine-env picks for this host (QOR_WINE_FLAVOUR forces one)."""
+    r = subprocess.run(["bash", str(WINE_ENV), "flavour"], capture_output=True, text=True, timeout=60,
+                       stdin=subprocess.DEVNULL)
+    if r.returncode != 0:
+        raise HarnessError(f"tools/wine-env flavour failed:\n{r.stderr}")
+    return r.stdout.strip()
 
 
 class WineEnv:
@@ -439,37 +469,43 @@ class WineEnv:
 
     @classmethod
     def start(cls, build: Path | str, root: Path | str | None = None) -> "WineEnv":
-        """Uses the environment the caller brought up (tools/wine-env up, as
-        tools/test-all does) or brings one up in build/wine."""
+        """Uses the environment in $QOR_WINE_ROOT when it is up (as tools/test-all
+        brings it up), else brings one up in ROOT (default BUILD/wine) for the
+        flavour that BUILD was made for."""
         build = Path(build).resolve()
-        active = os.environ.get("QOR_WINE_ACTIVE")
-        if active and root is None:
-            r = cls._wine_env("env", active, env=os.environ)
-            if r.returncode != 0:
-                raise HarnessError(f"QOR_WINE_ACTIVE={active} but that environment is not up:\n{r.stderr}")
-            return cls(build, Path(active), _env_from_lines(r.stdout), owner=False)
+        active = os.environ.get("QOR_WINE_ROOT")
+        if root is None and active and (Path(active) / "env").exists():
+            env = read_env_file(Path(active))
+            if env.get("QOR_WINE_FLAVOUR") != build_flavour(build):
+                raise HarnessError(f"{active} runs the {env.get('QOR_WINE_FLAVOUR')} flavour, "
+                                   f"but {build} is a {build_flavour(build)} build")
+            return cls(build, Path(active), env, owner=False)
         root = Path(root or build / "wine").resolve()
-        up = cls._wine_env("up", str(root), env=os.environ, limit=600)
+        up = subprocess.run(["bash", str(WINE_ENV), "up", str(root), build_flavour(build)], capture_output=True,
+                            text=True, timeout=600, stdin=subprocess.DEVNULL)
         if up.returncode != 0:
             raise HarnessError(f"tools/wine-env up failed:\n{up.stderr}")
-        env = _env_from_lines(cls._wine_env("env", str(root), env=os.environ).stdout)
-        return cls(build, root, env, owner=True)
+        return cls(build, root, read_env_file(root), owner=True)
 
-    @staticmethod
-    def _wine_env(cmd: str, root: str, env, limit: int = 120) -> subprocess.CompletedProcess:
-        return subprocess.run(["bash", str(WINE_ENV), cmd, root], env=env, capture_output=True, text=True,
-                              timeout=limit, stdin=subprocess.DEVNULL)
+    def _wine_env(self, cmd: str, limit: int = 120) -> subprocess.CompletedProcess:
+        return subprocess.run(["bash", str(WINE_ENV), cmd, str(self.root)], env=self.env, capture_output=True,
+                              text=True, timeout=limit, stdin=subprocess.DEVNULL)
+
+    @property
+    def loader(self) -> str:
+        """The Wine loader of the prefix's flavour: run programs as [loader, exe, ...]."""
+        return self.env["WINELOADER"]
 
     def stop(self):
         if self.owner:
-            self._wine_env("down", str(self.root), env=self.env)
+            self._wine_env("down")
 
     def reset(self, force: bool = False):
         """Pristine registry, drive letters and drive_c (about 1.2 s); skipped
         when nothing ran since the last reset."""
         if not (self.dirty or force):
             return
-        r = self._wine_env("reset", str(self.root), env=self.env)
+        r = self._wine_env("reset")
         if r.returncode != 0:
             raise HarnessError(f"tools/wine-env reset failed:\n{r.stderr}")
         self.dirty = False
@@ -477,15 +513,16 @@ class WineEnv:
     # ---- running programs
 
     def wine(self, *args: str, timeout: float = 60, cwd: Path | None = None) -> subprocess.CompletedProcess:
-        """Runs `wine ARGS` with a time limit; output is captured through files
-        (a pipe could be held open by a Wine process that lingers)."""
+        """Runs ARGS through the Wine loader with a time limit; output is
+        captured through files (a pipe could be held open by a Wine process
+        that lingers)."""
         self.dirty = True
         self.counter += 1
         out = self.cases / f"wine{self.counter}.out"
         err = self.cases / f"wine{self.counter}.err"
         with open(out, "wb") as fo, open(err, "wb") as fe:
             try:
-                rc = subprocess.run(["timeout", "-k", "5", str(timeout), "wine", *args], env=self.env,
+                rc = subprocess.run(["timeout", "-k", "5", str(timeout), self.loader, *args], env=self.env,
                                     stdout=fo, stderr=fe, stdin=subprocess.DEVNULL, cwd=cwd).returncode
             except subprocess.TimeoutExpired:
                 rc = 124
@@ -496,8 +533,7 @@ class WineEnv:
     def kill_all(self):
         """Ends every Wine process of the prefix (after a hang); the next
         reset starts the server again."""
-        subprocess.run(["timeout", "30", "wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._wine_env("kill")
         self.dirty = True
 
     def tool(self, name: str) -> Path:
@@ -535,7 +571,7 @@ class WineEnv:
         outer_killed = False
         with open(out, "wb") as fo, open(err, "wb") as fe:
             # The driver keeps its own limit; this one only catches a driver that hangs.
-            rc = subprocess.run(["timeout", "-k", "5", str(int(timeout) + 20), "wine", *cmd], env=self.env,
+            rc = subprocess.run(["timeout", "-k", "5", str(int(timeout) + 20), self.loader, *cmd], env=self.env,
                                 stdout=fo, stderr=fe, stdin=subprocess.DEVNULL, cwd=host_cwd).returncode
         if rc == 124 and not any(e["event"] == "exit" for e in read_transcript(transcript)):
             outer_killed = True
@@ -630,7 +666,7 @@ class WineEnv:
         self.restart_server()
 
     def restart_server(self):
-        r = self._wine_env("restart", str(self.root), env=self.env)
+        r = self._wine_env("restart")
         if r.returncode != 0:
             raise HarnessError(f"tools/wine-env restart failed:\n{r.stderr}")
 

@@ -8,7 +8,8 @@ output and its exit code.
 
 --put copies a host file into the prefix first; --answer-ok presses OK on every
 message box that has one (after the --rule rules). The prefix lives in
-DIR/wine (default DIR: $QOR_WIN_BUILD or build/main-win) and is reset first.
+DIR/wine (default DIR: $QOR_WIN_BUILD or build/main-FLAVOUR, FLAVOUR as
+tools/wine-env flavour says) and is reset first.
 Exits with setup.exe's exit code (124 when it did not end in time).
 """
 
@@ -26,7 +27,7 @@ import qorwine  # noqa: E402
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--build", default=os.environ.get("QOR_WIN_BUILD", str(qorwine.REPO / "build" / "main-win")))
+    ap.add_argument("--build", default=os.environ.get("QOR_WIN_BUILD") or qorwine.REPO / "build" / f"main-{qorwine.host_flavour()}")
     ap.add_argument("--put", action="append", default=[], metavar="HOSTFILE=WINPATH")
     ap.add_argument("--rule", action="append", default=[])
     ap.add_argument("--answer-ok", action="store_true")

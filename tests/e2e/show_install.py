@@ -41,7 +41,7 @@ def shown(value: qorwine.RegValue) -> str:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--build", default=os.environ.get("QOR_WIN_BUILD", str(qorwine.REPO / "build" / "main-win")))
+    ap.add_argument("--build", default=os.environ.get("QOR_WIN_BUILD") or qorwine.REPO / "build" / f"main-{qorwine.host_flavour()}")
     ap.add_argument("--sample", required=True, type=Path)
     ap.add_argument("--timeout", type=float, default=120)
     ap.add_argument("args", nargs="?", default="")

@@ -22,7 +22,7 @@ class Holder:
 
     def __init__(self, qor, win_path: str):
         exe = qor.win_path(qor.env.build / "standins" / "hold_file.exe")
-        self.process = subprocess.Popen(["wine", exe, win_path, "120"], env=qor.env.env, stdin=subprocess.DEVNULL,
+        self.process = subprocess.Popen([qor.env.loader, exe, win_path, "120"], env=qor.env.env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = self.process.stdout.readline().decode("cp1250", "replace").strip()
         if line != "holding":

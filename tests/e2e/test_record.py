@@ -182,7 +182,7 @@ class Listener:
         self.host = qor.host_path(record_win)
         self.host.unlink(missing_ok=True)
         exe = qor.win_path(qor.env.build / "standins" / "broadcast_listener.exe")
-        self.process = subprocess.Popen(["wine", exe, record_win, "-", str(count), "60000"], env=qor.env.env,
+        self.process = subprocess.Popen([qor.env.loader, exe, record_win, "-", str(count), "60000"], env=qor.env.env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 30

@@ -72,6 +72,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -129,6 +130,13 @@ std::string Hex(unsigned long v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%lx", v);
   return std::string("\"") + buf + "\"";
+}
+
+// Window handles carry 32 significant bits in 32-bit and 64-bit processes
+// alike (so that both can name the same window); printing those bits keeps
+// the transcript the same in either build.
+std::string Hex(HWND h) {
+  return Hex(static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(h) & 0xFFFFFFFFu));
 }
 
 // A JSON object written field by field.
@@ -641,8 +649,8 @@ Snapshot Take(HWND h, DWORD pid, bool identifyIcon) {
 
 Json Describe(const Snapshot& s) {
   Json j;
-  j.Num("pid", s.pid).Raw("hwnd", Hex(reinterpret_cast<unsigned long>(s.hwnd)));
-  if (s.owner) j.Raw("owner", Hex(reinterpret_cast<unsigned long>(s.owner)));
+  j.Num("pid", s.pid).Raw("hwnd", Hex(s.hwnd));
+  if (s.owner) j.Raw("owner", Hex(s.owner));
   j.Str("title", s.title).Str("class", s.cls).Str8("kind", s.kind).Raw("style", Hex(s.style));
   j.Raw("exstyle", Hex(s.exstyle)).Rect("rect", s.rect);
   RECT c = s.client;
@@ -785,7 +793,7 @@ void Driver::Scan() {
     t.present = false;
     if (!t.recorded) Emit("window", Describe(t.last).Bool("short_lived", true));
     bool destroyed = !IsWindow(h);
-    Emit("closed", Json().Raw("hwnd", Hex(reinterpret_cast<unsigned long>(h))).Bool("destroyed", destroyed));
+    Emit("closed", Json().Raw("hwnd", Hex(h)).Bool("destroyed", destroyed));
     t.pending.clear();
     if (destroyed) t.firedRules.clear();
   }
@@ -836,7 +844,7 @@ void Driver::Consider(HWND h, Tracked& t, const Snapshot& s) {
     t.due = Now();
     t.rule = i;
     Emit("rule", Json().Num("rule", static_cast<long long>(i)).Str8("source", r.source)
-                       .Raw("hwnd", Hex(reinterpret_cast<unsigned long>(h))));
+                       .Raw("hwnd", Hex(h)));
     RunActions(h, t);
     return;
   }
@@ -852,7 +860,7 @@ void Driver::RunActions(HWND h, Tracked& t) {
     std::string why;
     Json j;
     j.Num("rule", static_cast<long long>(t.rule)).Str8("action", a.source)
-        .Raw("hwnd", Hex(reinterpret_cast<unsigned long>(h)));
+        .Raw("hwnd", Hex(h));
     if (Perform(h, t, a, why)) {
       Emit("action", j);
     } else {
@@ -986,7 +994,7 @@ int Driver::Run() {
       for (auto& [h, t] : windows_) {
         if (!t.present) continue;
         if (!t.recorded) Emit("window", Describe(t.last));
-        open += (open.size() > 1 ? "," : "") + Hex(reinterpret_cast<unsigned long>(h));
+        open += (open.size() > 1 ? "," : "") + Hex(h);
       }
       Emit("timeout", Json().Num("limit_ms", opt_.timeout).Raw("open_windows", open + "]")
                             .Bool("target_running", !targetDone));
