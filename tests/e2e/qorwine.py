@@ -569,10 +569,23 @@ class WineEnv:
         self.dirty = True
         out, err = base.with_suffix(".out"), base.with_suffix(".err")
         outer_killed = False
-        with open(out, "wb") as fo, open(err, "wb") as fe:
-            # The driver keeps its own limit; this one only catches a driver that hangs.
-            rc = subprocess.run(["timeout", "-k", "5", str(int(timeout) + 20), self.loader, *cmd], env=self.env,
-                                stdout=fo, stderr=fe, stdin=subprocess.DEVNULL, cwd=host_cwd).returncode
+        for attempt in (1, 2):
+            with open(out, "wb") as fo, open(err, "wb") as fe:
+                # The driver keeps its own limit; this one only catches a driver that hangs.
+                rc = subprocess.run(["timeout", "-k", "5", str(int(timeout) + 20), self.loader, *cmd],
+                                    env=self.env, stdout=fo, stderr=fe, stdin=subprocess.DEVNULL,
+                                    cwd=host_cwd).returncode
+            # The driver records its start before it starts the program. When
+            # Wine could not even start the driver (seen once on a loaded
+            # machine: exit code 1, no output), nothing of the program under
+            # test has run yet; the server is started again and the run is
+            # made once more.
+            if attempt == 2 or rc in (0, 124) or read_transcript(transcript) or out.stat().st_size:
+                break
+            self.counter += 1
+            (self.cases / f"case{self.counter}.launch-failed").write_text(
+                f"{self.loader} {' '.join(cmd)}: exit code {rc} before the driver started\n")
+            self.restart_server()
         if rc == 124 and not any(e["event"] == "exit" for e in read_transcript(transcript)):
             outer_killed = True
         events = read_transcript(transcript)
