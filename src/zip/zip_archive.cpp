@@ -30,10 +30,15 @@ bool ReadExact(Stream* s, void* buffer, std::uint32_t count) {
   return s->Read(buffer, count) == count;
 }
 
-bool SeekTo(Stream* s, std::uint64_t pos) {
-  if (pos > UINT32_MAX) return false;
-  s->Seek(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos)), 0);
-  return true;
+// Moves to pos within a stream of `size` bytes; false when pos lies beyond
+// the end or the stream did not get there. A file stream cannot reach
+// positions of 2 GiB and more: its Seek says -1 and leaves the position
+// where it was, and reading on from there would take some other part of the
+// archive for the record that was asked for.
+bool SeekTo(Stream* s, std::uint64_t pos, std::uint32_t size) {
+  if (pos > size) return false;
+  const std::int32_t reached = s->Seek(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos)), 0);
+  return static_cast<std::uint32_t>(reached) == pos;
 }
 
 struct CentralHeader {
@@ -47,9 +52,9 @@ struct CentralHeader {
   std::uint32_t localOffset = 0;
 };
 
-bool ReadCentralHeader(Stream* s, std::uint32_t pos, CentralHeader& h) {
+bool ReadCentralHeader(Stream* s, std::uint32_t size, std::uint32_t pos, CentralHeader& h) {
   unsigned char raw[kCentralSize];
-  if (!SeekTo(s, pos) || !ReadExact(s, raw, kCentralSize) || Le32(raw) != kCentralSig) return false;
+  if (!SeekTo(s, pos, size) || !ReadExact(s, raw, kCentralSize) || Le32(raw) != kCentralSig) return false;
   h.position = pos;
   h.flags = Le16(raw + 8);
   h.method = Le16(raw + 10);
@@ -95,10 +100,10 @@ class ZipArchiveImpl final : public ZipArchive {
 // counts only when a central header signature stands there. 0 when not found.
 std::uint32_t LocateDirectory(Stream* s, std::uint32_t streamSize) {
   unsigned char end[kEndSize];
-  if (!SeekTo(s, streamSize - kEndSize) || !ReadExact(s, end, kEndSize) || Le32(end) != kEndSig) return 0;
+  if (!SeekTo(s, streamSize - kEndSize, streamSize) || !ReadExact(s, end, kEndSize) || Le32(end) != kEndSig) return 0;
   std::uint32_t offset = Le32(end + 16);
   unsigned char sig[4];
-  if (!SeekTo(s, offset) || !ReadExact(s, sig, 4) || Le32(sig) != kCentralSig) return 0;
+  if (!SeekTo(s, offset, streamSize) || !ReadExact(s, sig, 4) || Le32(sig) != kCentralSig) return 0;
   return offset;
 }
 
@@ -132,11 +137,11 @@ bool ZipArchiveImpl::FindEntry(std::uint32_t index, CentralHeader& h) {
   if (!Readable()) return false;
   std::uint64_t pos = directory_;
   for (std::uint32_t i = 0; i < index; ++i) {
-    if (!ReadCentralHeader(stream_, static_cast<std::uint32_t>(pos), h)) return false;
+    if (!ReadCentralHeader(stream_, streamSize_, static_cast<std::uint32_t>(pos), h)) return false;
     pos += kCentralSize + static_cast<std::uint64_t>(h.nameLength) + h.extraLength + h.commentLength;
     if (pos >= streamSize_) return false;
   }
-  return ReadCentralHeader(stream_, static_cast<std::uint32_t>(pos), h);
+  return ReadCentralHeader(stream_, streamSize_, static_cast<std::uint32_t>(pos), h);
 }
 
 int ZipArchiveImpl::GetEntryInfo(std::uint32_t index, char* name, std::uint32_t nameSize, std::uint32_t* size) {
@@ -163,9 +168,9 @@ int ZipArchiveImpl::ExtractEntry(std::uint32_t index, Stream* out, std::uint32_t
   if (!FindEntry(index, h) || (h.flags & 1)) return 0;  // encrypted entries are refused before any data is read
 
   unsigned char local[kLocalSize];
-  if (!SeekTo(stream_, h.localOffset) || !ReadExact(stream_, local, kLocalSize) || Le32(local) != kLocalSig) return 0;
+  if (!SeekTo(stream_, h.localOffset, streamSize_) || !ReadExact(stream_, local, kLocalSize) || Le32(local) != kLocalSig) return 0;
   const std::uint64_t data = static_cast<std::uint64_t>(h.localOffset) + kLocalSize + Le16(local + 26) + Le16(local + 28);
-  if (!SeekTo(stream_, data)) return 0;
+  if (!SeekTo(stream_, data, streamSize_)) return 0;
 
   std::uint32_t n = h.size;
   bool capped = limit != 0 && n >= limit;

@@ -33,9 +33,11 @@
 // offset; a local header's signature, name length and extra length (the
 // local lengths may differ from the central ones). Offsets are positions from
 // the start of the stream, so a self-extractor's directory gives positions in
-// the whole file. The end record is looked for only as the last 22 bytes:
-// an archive with a comment is not readable. Entry counts and CRCs are not
-// consulted.
+// the whole file. A record at a position beyond the end of the stream, or at
+// one the stream cannot be moved to (a file stream stops short of 2 GiB), is
+// not read: the operation fails. The end record is looked for only as the
+// last 22 bytes: an archive with a comment is not readable. Entry counts and
+// CRCs are not consulted.
 #pragma once
 #include <cstdint>
 #include <memory>

@@ -538,6 +538,44 @@ TEST(ZipOpenEntry, RefusedArchivesGiveNull) {
   }
 }
 
+// A directory record that puts its local header at 2 GiB or beyond, in an
+// archive whose record name happens to hold a local header and some bytes. A
+// file cannot be positioned there (its Seek says -1 and stays put), a memory
+// stream can but holds nothing there: either way there is no entry to
+// extract, and the bytes after the record must not be taken for it.
+TEST(ZipOpenEntry, LocalHeaderBeyondWhatAFileCanReachIsRefused) {
+  Bytes planted = {'P', 'K', 3, 4};
+  planted.resize(30, 0);  // name and extra lengths 0: the data would follow at once
+  planted.insert(planted.end(), {'p', 'l', 'a', 'n', 't', 'e', 'd', '!'});
+  const std::string genuine = "genuine!";
+  const Bytes bytes = ZipBuilder::Build({Entry(std::string(planted.begin(), planted.end()), ToBytes(genuine))});
+  const std::size_t offsetField = bytes.size() - 22 - planted.size() - 46 + 42;
+  ASSERT_EQ(bytes[offsetField], 0) << "the entry's local header is at 0";
+
+  {
+    TempFile file(bytes);
+    auto reader = OpenQuietly(file.path.c_str());
+    ASSERT_NE(reader, nullptr) << "the archive as built";
+    EXPECT_EQ(ReadAll(*reader), genuine);
+  }
+  // The first position a file cannot reach, the one the fuzzer found, and the
+  // one where a failed Seek's -1 reads as the position asked for.
+  for (std::uint32_t offset : {0x80000000u, 0xFAFFFF02u, 0xFFFFFFFFu}) {
+    Bytes moved = bytes;
+    for (int i = 0; i < 4; ++i) moved[offsetField + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    TempFile file(moved);
+    auto reader = OpenQuietly(file.path.c_str());
+    EXPECT_EQ(reader, nullptr) << std::hex << "local header at 0x" << offset << " read from a file gave \""
+                               << (reader ? ReadAll(*reader) : "") << "\"";
+    Opened z(moved);
+    ASSERT_EQ(z.Kind(), 1);
+    std::string out;
+    int complete;
+    EXPECT_EQ(z.Extract(0, out, complete), 0) << std::hex << "local header at 0x" << offset << " read from memory";
+    EXPECT_EQ(out, "");
+  }
+}
+
 TEST(ZipOpenEntry, StoredCrcIsNotChecked) {
   Bytes bytes = ZipBuilder::Build({Entry("a", kText, 8)});
   bytes[14] ^= 0xFF;  // CRC-32 in the local header
