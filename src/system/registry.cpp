@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "install/little_endian.h"
+
 namespace qor {
 namespace {
 
@@ -116,8 +118,8 @@ int WriteStringValue(HKEY key, const char* name, const std::string& text) {
 }
 
 int WriteDwordValue(HKEY key, const char* name, DWORD value) {
-  BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                   static_cast<BYTE>(value >> 24)};
+  BYTE bytes[4];
+  PutLe32(bytes, value);
   return RegSetValueExA(key, name, 0, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS;
 }
 
@@ -148,8 +150,7 @@ int ReadDwordValue(HKEY key, const char* name, DWORD& value) {
   DWORD type = REG_NONE;
   if (RegQueryValueExA(key, name, nullptr, &type, bytes, &size) != ERROR_SUCCESS) return 0;
   if (type != REG_DWORD || size > sizeof bytes) return 0;
-  value = static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 | static_cast<DWORD>(bytes[2]) << 16 |
-          static_cast<DWORD>(bytes[3]) << 24;
+  value = Le32(bytes);
   return 1;
 }
 
