@@ -13,6 +13,7 @@
 #include "companions/mail_scanner.h"
 #include "install/engine.h"
 #include "source/source_files.h"
+#include "system/engine_library.h"
 #include "system/registry.h"
 
 namespace qor {
@@ -34,8 +35,6 @@ const char kFailed[] =
 const char kAborted[] = "Instalowanie programu zostało przerwane.";
 
 const char kUpdateKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Qor_Update\\1.0";
-
-typedef void(__cdecl* DateExport)(int*, int*, int*);
 
 }  // namespace
 
@@ -132,20 +131,17 @@ bool RecordEngineDate(const std::string& installFolder) {
         stored.size() >= 8)
       return true;
   }
-  std::string library = installFolder + "\\qor_engn.dll";
-  HMODULE module = LoadLibraryA(library.c_str());
-  if (!module) return false;
-  auto engineDate = reinterpret_cast<DateExport>(reinterpret_cast<void*>(GetProcAddress(module, "ScanGetEngineDateInfo")));
-  if (!engineDate) return false;
-  int year = 0, month = 0, day = 0;
-  engineDate(&year, &month, &day);
+  const EngineLibrary library(installFolder + "\\" + kEngineLibraryName);
+  CalendarDate date{0, 0, 0};
+  if (!library.QueryDate(kEngineDateEntry, date)) return false;
   RegKey key;
   if (OpenOrCreateKey(kUpdateKey, key)) {
     char text[64];
-    std::snprintf(text, sizeof text, "%d,%d,%d", year, month, day);
+    std::snprintf(text, sizeof text, "%d,%d,%d", static_cast<int>(date.year), static_cast<int>(date.month),
+                  static_cast<int>(date.day));
     WriteStringValue(key.get(), "LastInstalledVersion", text);
   }
-  return true;  // the engine library stays loaded
+  return true;
 }
 
 void LaunchUpdateComponent() {

@@ -5,14 +5,11 @@
 #include "app/messages.h"
 #include "install/package.h"
 #include "resources/resource.h"
+#include "system/engine_library.h"
 #include "system/registry.h"
 
 namespace qor {
 namespace {
-
-// The engine library's date entry points: three outputs (year, month, day),
-// the caller pops the arguments; the result means nothing.
-using EngineDateFunction = int(__cdecl*)(std::int32_t*, std::int32_t*, std::int32_t*);
 
 void WriteDateStamp(const char* valueName, const CalendarDate& date) {
   const auto bytes = OleDateBytesAt1am(date);
@@ -96,21 +93,11 @@ void WriteInstallationRecord(SetupApp& app, int /*result*/) {
 }
 
 int QueryEngineDates(const std::string& libraryPath, CalendarDate& baseDate, CalendarDate& engineDate) {
-  // A missing or broken library must not bring up a system error box.
-  const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE library = LoadLibraryA(libraryPath.c_str());
-  SetErrorMode(oldMode);
-  if (!library) return 0;
-
-  auto baseEntry = reinterpret_cast<EngineDateFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "ScanGetQorbaseDate")));
-  if (baseEntry) baseEntry(&baseDate.year, &baseDate.month, &baseDate.day);
-  auto engineEntry = reinterpret_cast<EngineDateFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "ScanGetEngineDateInfo")));
-  if (engineEntry) engineEntry(&engineDate.year, &engineDate.month, &engineDate.day);
-
-  FreeLibrary(library);
-  return baseEntry && engineEntry ? 1 : 0;
+  const EngineLibrary library(libraryPath);
+  if (!library.Loaded()) return 0;
+  const bool baseFound = library.QueryDate(kBaseDateEntry, baseDate);
+  const bool engineFound = library.QueryDate(kEngineDateEntry, engineDate);
+  return baseFound && engineFound ? 1 : 0;
 }
 
 void BroadcastConfigurationChange() {

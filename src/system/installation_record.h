@@ -47,7 +47,6 @@ constexpr const char kDateStampKeyPath[] = "HKEY_LOCAL_MACHINE\\Software\\Qor\\S
 constexpr const char kDateStampSubkey[] = "Software\\Qor\\Setup";  // under HKEY_LOCAL_MACHINE
 constexpr const char kBaseDateValue[] = "{3C9E1B42-8D07-4A6F-B2C3-5E1F7A9D0C64}";
 constexpr const char kEngineDateValue[] = "{7E3D2A10-6C4B-4F8E-9A15-2D7C0B3E8F41}";
-constexpr const char kEngineLibraryName[] = "qor_engn.dll";
 constexpr const char kUpdateMessageName[] = "Qor_Vex: UpdateConfiguration";
 
 // base joined with subkey: base itself when subkey is null or empty, else
