@@ -15,6 +15,7 @@
 #include "source/source_files.h"
 #include "system/engine_library.h"
 #include "system/registry.h"
+#include "system/registry_names.h"
 
 namespace qor {
 
@@ -33,8 +34,6 @@ const char kVirusBaseReminder[] =
 const char kFailed[] =
     "Nie można było przeprowadzić instalacji.\nMożesz w każdej chwili powtórzyć próbę\nzainstalowania programu.";
 const char kAborted[] = "Instalowanie programu zostało przerwane.";
-
-const char kUpdateKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Qor_Update\\1.0";
 
 }  // namespace
 
@@ -127,19 +126,19 @@ bool RecordEngineDate(const std::string& installFolder) {
   {
     RegKey key;
     std::string stored;
-    if (OpenKeyForRead(kUpdateKey, key) && ReadStringValue(key.get(), "LastInstalledVersion", stored) &&
-        stored.size() >= 8)
+    if (OpenKeyForRead(kUpdateComponentKeyPath, key) &&
+        ReadStringValue(key.get(), kLastInstalledVersionValue, stored) && stored.size() >= 8)
       return true;
   }
   const EngineLibrary library(installFolder + "\\" + kEngineLibraryName);
   CalendarDate date{0, 0, 0};
   if (!library.QueryDate(kEngineDateEntry, date)) return false;
   RegKey key;
-  if (OpenOrCreateKey(kUpdateKey, key)) {
+  if (OpenOrCreateKey(kUpdateComponentKeyPath, key)) {
     char text[64];
     std::snprintf(text, sizeof text, "%d,%d,%d", static_cast<int>(date.year), static_cast<int>(date.month),
                   static_cast<int>(date.day));
-    WriteStringValue(key.get(), "LastInstalledVersion", text);
+    WriteStringValue(key.get(), kLastInstalledVersionValue, text);
   }
   return true;
 }
@@ -148,8 +147,7 @@ void LaunchUpdateComponent() {
   {
     RegKey key;
     std::string value;
-    if (OpenKeyForRead("HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Setup", key) &&
-        ReadValueText(key.get(), "{5A1C3E77-2B90-4D61-8E2F-0C4B7D9A1F36}", value))
+    if (OpenKeyForRead(kMakerKeyPath, key) && ReadValueText(key.get(), kUpdateComponentValue, value))
       return;
   }
   SHELLEXECUTEINFOA info = {};

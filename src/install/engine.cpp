@@ -14,6 +14,7 @@
 #include "source/source_files.h"
 #include "system/installation_record.h"
 #include "system/registry.h"
+#include "system/registry_names.h"
 #include "system/script_sections.h"
 
 namespace qor {
@@ -34,8 +35,7 @@ bool Reject(SetupApp& app, bool showMessage) {
 
 void WriteNotifyNewVer() {
   RegKey key;
-  if (OpenOrCreateKey("HKEY_CURRENT_USER\\Software\\Qor\\Qor_Vex\\Options", key))
-    WriteDwordValue(key.get(), "NotifyNewVer", 1);
+  if (OpenOrCreateKey(kOptionsKeyPath, key)) WriteDwordValue(key.get(), kNotifyNewVerValue, 1);
 }
 
 // Runs work under a fresh progress window (shown unless quiet) and takes it
