@@ -42,11 +42,9 @@ void WriteNotifyNewVer() {
 // down again, whatever the outcome.
 template <typename Work>
 bool UnderProgressWindow(SetupApp& app, Work work) {
-  OpenProgressWindow(app);
+  ProgressWindowOwner window(app);
   app.abortRequested = false;
-  bool result = work();
-  CloseProgressWindow(app);
-  return result;
+  return work();
 }
 
 bool ContainsWin95(const std::string& platform) { return platform.find("Win95") != std::string::npos; }
