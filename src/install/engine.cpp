@@ -67,7 +67,7 @@ bool ContainsWin95(const std::string& platform) { return platform.find("Win95") 
 
 bool LoadScript(SetupApp& app, bool resolve) {
   std::string path = app.buildMode ? app.buildScript : SourceFilePath(app, "setup.dat");
-  int handle = OpenSourceFile(app, path, 0, 0, nullptr);
+  int handle = OpenSourceFile(app, path, SourceReading::kAsStored, 0, nullptr);
   if (handle == -1) return false;
   std::string bytes;
   char buffer[1024];

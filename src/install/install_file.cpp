@@ -100,8 +100,8 @@ bool CopyFromSource(SetupApp& app, const FileRecord& record, CopyDestination& de
   const std::string& target = destination.TargetPath();
   ProgressLines(app, 0, sourcePath, target);
 
-  int source = OpenSourceFile(app, sourcePath, destination.ReadsExpanded() ? 1 : 0,
-                              static_cast<std::uint32_t>(record.compressedSize), record.diskLabel.c_str());
+  int source = OpenSourceFile(app, sourcePath, destination.Reading(), static_cast<std::uint32_t>(record.compressedSize),
+                              record.diskLabel.c_str());
   ProgressLines(app, 0, sourcePath, target);  // the open may have shown a copy of its own
   if (source == -1) {
     if (app.abortRequested) return false;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "source/source_files.h"
+
 namespace qor {
 
 class SetupApp;
@@ -20,8 +22,8 @@ class CopyDestination {
   // The result for a record that names no stored file; shows its own message
   // when that is a failure.
   virtual bool WithoutStoredFile(SetupApp& app, const FileRecord& record) = 0;
-  // True to read the source expanded, false to take it as stored.
-  virtual bool ReadsExpanded() const = 0;
+  // How the source is read.
+  virtual SourceReading Reading() const = 0;
   // The operation caption while the bytes are copied.
   virtual const char* Operation() const = 0;
   // The path shown as the progress window's target line.
@@ -47,7 +49,7 @@ class InstalledFileDestination final : public CopyDestination {
   ~InstalledFileDestination() override;
 
   bool WithoutStoredFile(SetupApp& app, const FileRecord& record) override;
-  bool ReadsExpanded() const override { return true; }
+  SourceReading Reading() const override { return SourceReading::kExpanded; }
   const char* Operation() const override { return "Kopiowanie"; }
   const std::string& TargetPath() const override { return target_; }
   bool Open() override;
@@ -69,7 +71,7 @@ class PackageDestination final : public CopyDestination {
   explicit PackageDestination(const SetupApp& app);
 
   bool WithoutStoredFile(SetupApp&, const FileRecord&) override { return true; }
-  bool ReadsExpanded() const override { return false; }
+  SourceReading Reading() const override { return SourceReading::kAsStored; }
   const char* Operation() const override { return "Kompresja"; }
   const std::string& TargetPath() const override { return path_; }
   bool Open() override { return true; }  // the package is open already

@@ -72,11 +72,11 @@ int OpenWaitingForDisk(SetupApp& app, const std::string& path, const char* diskL
 
 // A file of a folder or a disk: as stored, or expanded by what its first four
 // bytes say it is.
-std::unique_ptr<SourceFile> OpenFolderFile(SetupApp& app, const std::string& path, int expand,
+std::unique_ptr<SourceFile> OpenFolderFile(SetupApp& app, const std::string& path, SourceReading reading,
                                            const char* diskLabel) {
   int fd = OpenWaitingForDisk(app, path, diskLabel);
   if (fd < 0) return nullptr;
-  if (!expand) return std::make_unique<RawFile>(fd);
+  if (reading == SourceReading::kAsStored) return std::make_unique<RawFile>(fd);
   unsigned char head[4];
   int got = _read(fd, head, 4);
   _close(fd);
@@ -149,7 +149,7 @@ bool FindPackageEntry(const SourceState& source, const std::string& name, std::u
 }
 
 // An entry of the package: as stored, or through an expanded temporary copy.
-std::unique_ptr<SourceFile> OpenPackageFile(SetupApp& app, const std::string& path, int expand,
+std::unique_ptr<SourceFile> OpenPackageFile(SetupApp& app, const std::string& path, SourceReading reading,
                                             std::uint32_t expectedSize) {
   std::uint32_t offset = 0, size = 0;
   if (!FindPackageEntry(app.source, path, offset, size)) return nullptr;
@@ -157,7 +157,7 @@ std::unique_ptr<SourceFile> OpenPackageFile(SetupApp& app, const std::string& pa
       _lseek(app.source.packageDescriptor, static_cast<long>(offset), SEEK_SET) != static_cast<long>(offset))
     return nullptr;
   auto entry = std::make_unique<PackageEntryFile>(app.source.packageDescriptor, size);
-  if (!expand) return entry;
+  if (reading == SourceReading::kAsStored) return entry;
   return CopyToTemporaryFile(app, std::move(entry), path, expectedSize, "Odczytywanie");
 }
 
@@ -225,16 +225,16 @@ void CloseSource(SetupApp& app) {
   }
 }
 
-int OpenSourceFile(SetupApp& app, const std::string& path, int expand, std::uint32_t expectedSize,
+int OpenSourceFile(SetupApp& app, const std::string& path, SourceReading reading, std::uint32_t expectedSize,
                    const char* diskLabel) {
   int handle = TakeSlot(app.source);
   std::unique_ptr<SourceFile> file;
   if (app.sourceKind == kSourceInternet) {
     return -1;  // no internet session in this program yet
   } else if (app.sourceKind == kSourceLocal && app.source.packagePresent) {
-    file = OpenPackageFile(app, path, expand, expectedSize);
+    file = OpenPackageFile(app, path, reading, expectedSize);
   } else {
-    file = OpenFolderFile(app, path, expand, diskLabel);
+    file = OpenFolderFile(app, path, reading, diskLabel);
   }
   if (!file) return -1;  // the slot stays free
   app.source.files[static_cast<std::size_t>(handle)] = std::move(file);

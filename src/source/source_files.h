@@ -31,6 +31,13 @@ class SourceFile {
   virtual std::uint32_t Size() = 0;
 };
 
+// How an installation file is read.
+enum class SourceReading {
+  kAsStored,  // the bytes as stored (setup.dat, the files of a package being built)
+  kExpanded,  // SZDD files expanded through the LZ library, ZIP archives read
+              // through their first entry, anything else as stored
+};
+
 // Source state of a run, valid between OpenSource and CloseSource.
 struct SourceState {
   bool packagePresent = false;
@@ -44,11 +51,9 @@ struct SourceState {
 std::string SourceFilePath(const SetupApp& app, const std::string& name);
 int OpenSource(SetupApp& app);
 void CloseSource(SetupApp& app);
-// Returns a handle, or -1. expand 0 gives the bytes as stored; 1 expands SZDD
-// files through the LZ library and reads ZIP archives through their first
-// entry. expectedSize (0: unknown) is checked on temporary copies; diskLabel
-// (may be null) names the floppy in the insert-disk prompt.
-int OpenSourceFile(SetupApp& app, const std::string& path, int expand, std::uint32_t expectedSize,
+// Returns a handle, or -1. expectedSize (0: unknown) is checked on temporary
+// copies; diskLabel (may be null) names the floppy in the insert-disk prompt.
+int OpenSourceFile(SetupApp& app, const std::string& path, SourceReading reading, std::uint32_t expectedSize,
                    const char* diskLabel);
 std::uint32_t ReadSourceFile(SetupApp& app, int handle, void* buffer, std::uint32_t count);
 std::uint32_t SourceFileSize(SetupApp& app, int handle);
