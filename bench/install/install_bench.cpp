@@ -87,7 +87,7 @@ bool CopyPlain(const std::string& from, const std::string& to) {
 
 // Reads a file through the source layer with expansion, writing nothing.
 bool ExpandAll(qor::SetupApp& app, const std::string& name) {
-  int handle = qor::OpenSourceFile(app, qor::SourceFilePath(app, name), 1, 0, nullptr);
+  int handle = qor::OpenSourceFile(app, qor::SourceFilePath(app, name), qor::SourceReading::kExpanded, 0, nullptr);
   if (handle == -1) return false;
   std::unique_ptr<char[]> buffer(new char[32768]);
   while (qor::ReadSourceFile(app, handle, buffer.get(), 32768) > 0) {

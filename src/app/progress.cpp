@@ -2,15 +2,14 @@
 
 namespace qor {
 
-void OpenProgressWindow(SetupApp& app) {
-  delete app.progressWindow;
-  app.progressWindow = new ProgressWindow();
-  if (!app.quietMode) app.progressWindow->Show();
+ProgressWindowOwner::ProgressWindowOwner(SetupApp& app) : app_(app), window_(std::make_unique<ProgressWindow>()) {
+  app_.progressWindow = window_.get();
+  if (!app_.quietMode) window_->Show();
 }
 
-void CloseProgressWindow(SetupApp& app) {
-  delete app.progressWindow;
-  app.progressWindow = nullptr;
+ProgressWindowOwner::~ProgressWindowOwner() {
+  window_.reset();
+  app_.progressWindow = nullptr;
 }
 
 }  // namespace qor

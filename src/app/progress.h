@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/progress_window.h"
@@ -11,9 +12,21 @@
 
 namespace qor {
 
-// Creates the window and shows it unless the run is quiet.
-void OpenProgressWindow(SetupApp& app);
-void CloseProgressWindow(SetupApp& app);
+// The owner of the progress window while the engine works: creates it, shows
+// it unless the run is quiet and makes it the app's progressWindow; when the
+// owner goes, the window is destroyed and progressWindow cleared, whatever
+// the outcome of the work.
+class ProgressWindowOwner {
+ public:
+  explicit ProgressWindowOwner(SetupApp& app);
+  ~ProgressWindowOwner();
+  ProgressWindowOwner(const ProgressWindowOwner&) = delete;
+  ProgressWindowOwner& operator=(const ProgressWindowOwner&) = delete;
+
+ private:
+  SetupApp& app_;
+  std::unique_ptr<ProgressWindow> window_;
+};
 
 inline void ProgressLines(SetupApp& app, std::int32_t total, const std::string& source, const std::string& target) {
   if (ProgressWindow* w = app.progressWindow) {

@@ -13,7 +13,9 @@
 #include "companions/mail_scanner.h"
 #include "install/engine.h"
 #include "source/source_files.h"
+#include "system/engine_library.h"
 #include "system/registry.h"
+#include "system/registry_names.h"
 
 namespace qor {
 
@@ -32,10 +34,6 @@ const char kVirusBaseReminder[] =
 const char kFailed[] =
     "Nie można było przeprowadzić instalacji.\nMożesz w każdej chwili powtórzyć próbę\nzainstalowania programu.";
 const char kAborted[] = "Instalowanie programu zostało przerwane.";
-
-const char kUpdateKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Qor_Update\\1.0";
-
-typedef void(__cdecl* DateExport)(int*, int*, int*);
 
 }  // namespace
 
@@ -128,32 +126,28 @@ bool RecordEngineDate(const std::string& installFolder) {
   {
     RegKey key;
     std::string stored;
-    if (OpenKeyForRead(kUpdateKey, key) && ReadStringValue(key.get(), "LastInstalledVersion", stored) &&
-        stored.size() >= 8)
+    if (OpenKeyForRead(kUpdateComponentKeyPath, key) &&
+        ReadStringValue(key.get(), kLastInstalledVersionValue, stored) && stored.size() >= 8)
       return true;
   }
-  std::string library = installFolder + "\\qor_engn.dll";
-  HMODULE module = LoadLibraryA(library.c_str());
-  if (!module) return false;
-  auto engineDate = reinterpret_cast<DateExport>(reinterpret_cast<void*>(GetProcAddress(module, "ScanGetEngineDateInfo")));
-  if (!engineDate) return false;
-  int year = 0, month = 0, day = 0;
-  engineDate(&year, &month, &day);
+  const EngineLibrary library(installFolder + "\\" + kEngineLibraryName);
+  CalendarDate date{0, 0, 0};
+  if (!library.QueryDate(kEngineDateEntry, date)) return false;
   RegKey key;
-  if (OpenOrCreateKey(kUpdateKey, key)) {
+  if (OpenOrCreateKey(kUpdateComponentKeyPath, key)) {
     char text[64];
-    std::snprintf(text, sizeof text, "%d,%d,%d", year, month, day);
-    WriteStringValue(key.get(), "LastInstalledVersion", text);
+    std::snprintf(text, sizeof text, "%d,%d,%d", static_cast<int>(date.year), static_cast<int>(date.month),
+                  static_cast<int>(date.day));
+    WriteStringValue(key.get(), kLastInstalledVersionValue, text);
   }
-  return true;  // the engine library stays loaded
+  return true;
 }
 
 void LaunchUpdateComponent() {
   {
     RegKey key;
     std::string value;
-    if (OpenKeyForRead("HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\Setup", key) &&
-        ReadValueText(key.get(), "{5A1C3E77-2B90-4D61-8E2F-0C4B7D9A1F36}", value))
+    if (OpenKeyForRead(kMakerKeyPath, key) && ReadValueText(key.get(), kUpdateComponentValue, value))
       return;
   }
   SHELLEXECUTEINFOA info = {};

@@ -43,7 +43,7 @@ class SetupApp {
   bool noAutostart = false;
   bool abortRequested = false;  // the user confirmed the abort question
   bool skipSettings = false;
-  ProgressWindow* progressWindow = nullptr;  // while the engine runs
+  ProgressWindow* progressWindow = nullptr;  // while the engine runs; owned by a ProgressWindowOwner
   std::string installPath;
   std::string sourcePath;
   std::string internetPath;

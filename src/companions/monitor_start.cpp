@@ -3,6 +3,7 @@
 
 #include "system/installation_record.h"
 #include "system/registry.h"
+#include "system/registry_names.h"
 
 namespace qor {
 
@@ -11,8 +12,8 @@ void WriteMonitorStartMode(int mode) {
   // passed over in silence.
   for (int scope : {1, 2}) {
     RegKey key;
-    if (OpenOrCreateKey(ProductKeyPathFor("Qor_Mon\\General", scope), key))
-      WriteDwordValue(key.get(), "Startup", static_cast<DWORD>(mode));
+    if (OpenOrCreateKey(ProductKeyPathFor(kMonitorSubkey, scope), key))
+      WriteDwordValue(key.get(), kMonitorStartupValue, static_cast<DWORD>(mode));
   }
 }
 

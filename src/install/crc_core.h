@@ -10,8 +10,9 @@
 //   - a portable one (braided table lookups), used everywhere;
 //   - on x86 processors with PCLMULQDQ and SSE4.1, carry-less multiplication
 //     folding (crc_core_x86.cpp), several times faster on large buffers.
-// CrcUpdate picks one on its first call (the only place that looks at the
-// processor) and keeps that choice for the rest of the process.
+// CrcUpdate picks one on its first call, by what CpuFeatures
+// (install/cpu_features.h) reports, and keeps that choice for the rest of the
+// process.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // CRC-32 register update by carry-less multiplication folding (PCLMULQDQ), for
-// x86 and x86-64 processors that have it, and the test whether this one does.
+// x86 and x86-64 processors that have it (install/cpu_features.h tells).
 //
 // Only the functions below are compiled for PCLMULQDQ/SSE4.1 (by target
 // attributes, not by global compiler flags), so the rest of the program runs
@@ -8,8 +8,9 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include <cpuid.h>
 #include <immintrin.h>
+
+#include "install/cpu_features.h"
 
 namespace qor::crc_internal {
 namespace {
@@ -58,22 +59,8 @@ QOR_CLMUL_TARGET __attribute__((always_inline)) inline __m128i Load(const unsign
 }  // namespace
 
 bool CrcFoldingUsable() {
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  // __get_cpuid also finds out whether the processor has CPUID at all (a 386
-  // or an early 486 has not).
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-  if (!(c & bit_PCLMUL) || !(c & bit_SSE4_1)) return false;
-#if defined(__i386__)
-  // A 32-bit system need not save the XMM registers across task switches, and
-  // where it does not even enable them (Windows 95), SSE instructions fault.
-  // The XCR0 register, readable once the system has enabled XSAVE, proves
-  // that it keeps the SSE state. Systems without XSAVE get the portable code.
-  if (!(c & bit_OSXSAVE)) return false;
-  unsigned xcr0_lo = 0, xcr0_hi = 0;
-  __asm__ volatile("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
-  if (!(xcr0_lo & 2)) return false;  // bit 1: SSE state
-#endif
-  return true;
+  const unsigned needed = kCpuPclmul | kCpuSse41;
+  return (CpuFeatures() & needed) == needed;
 }
 
 // On 32-bit Windows the stack is only 4-byte aligned; realign it on entry so

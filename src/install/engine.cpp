@@ -14,6 +14,7 @@
 #include "source/source_files.h"
 #include "system/installation_record.h"
 #include "system/registry.h"
+#include "system/registry_names.h"
 #include "system/script_sections.h"
 
 namespace qor {
@@ -21,32 +22,43 @@ namespace {
 
 const char kBadScript[] = "Niewłaściwy format pliku setup.dat lub\nniewłaściwa wersja programu instalacyjnego";
 
-// Refuses the script: shows why (unless the caller already did), frees it,
-// and marks the session failed.
+// The owner of what the engine loads: the script, the file table and the
+// product keys are freed when it goes, on every path of every mode.
+class LoadedScript {
+ public:
+  explicit LoadedScript(SetupApp& app) : app_(app) {}
+  ~LoadedScript() {
+    app_.fileTable.FreeFileTable();
+    app_.productKeys.Free();
+    FreeScript(app_);
+  }
+  LoadedScript(const LoadedScript&) = delete;
+  LoadedScript& operator=(const LoadedScript&) = delete;
+
+ private:
+  SetupApp& app_;
+};
+
+// Refuses the script: shows why (unless the caller already did) and marks the
+// session failed.
 bool Reject(SetupApp& app, bool showMessage) {
   if (showMessage) ShowMessage(kBadScript, MB_OK | MB_ICONEXCLAMATION);
-  app.fileTable.FreeFileTable();
-  app.productKeys.Free();
-  FreeScript(app);
   app.failureKind = kFailureFailed;
   return false;
 }
 
 void WriteNotifyNewVer() {
   RegKey key;
-  if (OpenOrCreateKey("HKEY_CURRENT_USER\\Software\\Qor\\Qor_Vex\\Options", key))
-    WriteDwordValue(key.get(), "NotifyNewVer", 1);
+  if (OpenOrCreateKey(kOptionsKeyPath, key)) WriteDwordValue(key.get(), kNotifyNewVerValue, 1);
 }
 
 // Runs work under a fresh progress window (shown unless quiet) and takes it
 // down again, whatever the outcome.
 template <typename Work>
 bool UnderProgressWindow(SetupApp& app, Work work) {
-  OpenProgressWindow(app);
+  ProgressWindowOwner window(app);
   app.abortRequested = false;
-  bool result = work();
-  CloseProgressWindow(app);
-  return result;
+  return work();
 }
 
 bool ContainsWin95(const std::string& platform) { return platform.find("Win95") != std::string::npos; }
@@ -55,7 +67,7 @@ bool ContainsWin95(const std::string& platform) { return platform.find("Win95") 
 
 bool LoadScript(SetupApp& app, bool resolve) {
   std::string path = app.buildMode ? app.buildScript : SourceFilePath(app, "setup.dat");
-  int handle = OpenSourceFile(app, path, 0, 0, nullptr);
+  int handle = OpenSourceFile(app, path, SourceReading::kAsStored, 0, nullptr);
   if (handle == -1) return false;
   std::string bytes;
   char buffer[1024];
@@ -84,39 +96,38 @@ bool InstallSteps(SetupApp& app) {
   return InstallAllFiles(app);
 }
 
-bool RunInstallEngine(SetupApp& app, bool build) {
-  if (!LoadScript(app, !build)) {
-    ShowMessage("Nie można odczytać pliku setup.dat", MB_OK | MB_ICONEXCLAMATION);
-    app.failureKind = kFailureFailed;
-    return false;
-  }
+namespace {
 
-  if (build) {
-    bool ok = RebuildSection(app);
-    if (!ok) {
-      ShowMessage("Nie można uaktualnić projektu", MB_OK);
-    } else {
-      ok = SaveScript(app, app.buildScript);
-    }
-    FreeScript(app);
-    if (!ok) app.failureKind = kFailureFailed;
-    return ok;
+// /build: one section's sizes and checksums refreshed, the script saved.
+bool RunBuildMode(SetupApp& app) {
+  bool ok = RebuildSection(app);
+  if (!ok) {
+    ShowMessage("Nie można uaktualnić projektu", MB_OK);
+  } else {
+    ok = SaveScript(app, app.buildScript);
   }
+  if (!ok) app.failureKind = kFailureFailed;
+  return ok;
+}
 
+// The file table, which both the package and the installation are made from.
+bool LoadFiles(SetupApp& app) {
   app.fileTable.SetInstallPath(app.installPath);
   app.fileTable.SetSourceIsInstalled(app.sourceIsInstalled);
   bool haveFiles = app.fileTable.LoadFileTable(app.script);
   app.mainProgramListed = app.fileTable.MainProgramListed();
   app.virusBaseListed = app.fileTable.VirusBaseListed();
-  if (!haveFiles) return Reject(app, true);
+  return haveFiles;
+}
 
-  if (app.packMode) {
-    bool ok = UnderProgressWindow(app, [&] { return BuildPackage(app); });
-    app.fileTable.FreeFileTable();
-    FreeScript(app);
-    return ok;
-  }
+// /pack: the package written under the progress window.
+bool RunPackMode(SetupApp& app) {
+  return UnderProgressWindow(app, [&] { return BuildPackage(app); });
+}
 
+// An installation or an update: the script checked against the product and
+// the existing installation, then the steps under the progress window.
+bool RunInstallMode(SetupApp& app) {
   if (!app.productKeys.LoadProductKeys(app.script) ||
       !EqualsNoCase(app.productKeys.ProductValue("Name"), "Qor_Vex"))
     return Reject(app, true);
@@ -133,20 +144,13 @@ bool RunInstallEngine(SetupApp& app, bool build) {
     return Reject(app, false);
   }
 
-  auto finish = [&](bool result) {
-    app.fileTable.FreeFileTable();
-    app.productKeys.Free();
-    FreeScript(app);
-    return result;
-  };
-
   if (!app.quietMode && !app.firstInstall) {
     int outdated = app.fileTable.CountOutdated([&] { return app.PollAbort(); });
-    if (outdated == -1) return finish(false);
+    if (outdated == -1) return false;
     if (outdated == 0 &&
         ShowMessage("Masz aktualne wszystkie pliki programu.\nCzy chcesz mimo tego uaktualnić instalację?",
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
-      return finish(true);
+      return true;
   }
 
   BeginUpdateMarker();
@@ -168,7 +172,22 @@ bool RunInstallEngine(SetupApp& app, bool build) {
     result = ApplyProgmanSection(app);
     if (!result) app.failureKind = kFailureFailed;
   }
-  return finish(result);
+  return result;
+}
+
+}  // namespace
+
+bool RunInstallEngine(SetupApp& app, bool build) {
+  if (!LoadScript(app, !build)) {
+    ShowMessage("Nie można odczytać pliku setup.dat", MB_OK | MB_ICONEXCLAMATION);
+    app.failureKind = kFailureFailed;
+    return false;
+  }
+  LoadedScript loaded(app);
+  if (build) return RunBuildMode(app);
+  if (!LoadFiles(app)) return Reject(app, true);
+  if (app.packMode) return RunPackMode(app);
+  return RunInstallMode(app);
 }
 
 }  // namespace qor

@@ -41,18 +41,66 @@ int OpenTarget(const std::string& path) {
 
 }  // namespace
 
-bool InstallFile(SetupApp& app, FileRecord& record) {
-  const bool packing = app.packMode;
-  if (record.compressedName.empty()) {
-    if (packing) return true;
-    Fail(app, "Brak pliku instalacyjnego:\n%s\nPotrzeba pełnej wersji instalacyjnej programu.", record.installedName);
-    return false;
+InstalledFileDestination::InstalledFileDestination(const SetupApp& app, const FileRecord& record)
+    : target_(app.fileTable.InstalledPath(record)), written_(target_) {}
+
+InstalledFileDestination::~InstalledFileDestination() {
+  if (descriptor_ >= 0) _close(descriptor_);
+}
+
+bool InstalledFileDestination::WithoutStoredFile(SetupApp& app, const FileRecord& record) {
+  Fail(app, "Brak pliku instalacyjnego:\n%s\nPotrzeba pełnej wersji instalacyjnej programu.", record.installedName);
+  return false;
+}
+
+bool InstalledFileDestination::Open() {
+  descriptor_ = OpenTarget(target_);
+  if (descriptor_ < 0 && errno == EACCES) {
+    // Held open by a running program: write beside it, swap at restart.
+    written_ = target_ + "(new)";
+    inUse_ = true;
+    descriptor_ = OpenTarget(written_);
   }
-  std::string sourcePath = SourceFilePath(app, app.fileTable.SourceNameOf(record));
-  std::string target = packing ? app.packOutput : app.fileTable.InstalledPath(record);
+  return descriptor_ >= 0;
+}
+
+bool InstalledFileDestination::Write(const void* bytes, std::uint32_t count) {
+  return _write(descriptor_, bytes, count) == static_cast<int>(count);
+}
+
+void InstalledFileDestination::Close(bool discard) {
+  _close(descriptor_);
+  descriptor_ = -1;
+  if (discard) DeleteFileA(written_.c_str());
+}
+
+bool InstalledFileDestination::Finish(SetupApp& app, const FileRecord& record) {
+  if (record.size != 0) {
+    bool ok = inUse_ ? FileTable::FileMatches(written_, record) : app.fileTable.IsUpToDate(record);
+    if (!ok) {
+      DeleteFileA(written_.c_str());
+      ShowMessage("Błąd w plikach instalacyjnych", MB_OK | MB_ICONEXCLAMATION);
+      app.failureKind = kFailureFailed;
+      return false;
+    }
+  }
+  if (inUse_) ReplaceAtRestart(app, written_.c_str(), target_.c_str());
+  return true;
+}
+
+PackageDestination::PackageDestination(const SetupApp& app) : path_(app.packOutput), descriptor_(app.packageFile) {}
+
+bool PackageDestination::Write(const void* bytes, std::uint32_t count) {
+  return _write(descriptor_, bytes, count) == static_cast<int>(count);
+}
+
+bool CopyFromSource(SetupApp& app, const FileRecord& record, CopyDestination& destination) {
+  if (record.compressedName.empty()) return destination.WithoutStoredFile(app, record);
+  const std::string sourcePath = SourceFilePath(app, app.fileTable.SourceNameOf(record));
+  const std::string& target = destination.TargetPath();
   ProgressLines(app, 0, sourcePath, target);
 
-  int source = OpenSourceFile(app, sourcePath, packing ? 0 : 1, static_cast<std::uint32_t>(record.compressedSize),
+  int source = OpenSourceFile(app, sourcePath, destination.Reading(), static_cast<std::uint32_t>(record.compressedSize),
                               record.diskLabel.c_str());
   ProgressLines(app, 0, sourcePath, target);  // the open may have shown a copy of its own
   if (source == -1) {
@@ -60,26 +108,13 @@ bool InstallFile(SetupApp& app, FileRecord& record) {
     Fail(app, "Nie można odczytać pliku instalacyjnego:\n%s", record.compressedName);
     return false;
   }
-
-  int out = packing ? app.packageFile : -1;
-  bool inUse = false;
-  std::string written = target;
-  if (!packing) {
-    out = OpenTarget(target);
-    if (out < 0 && errno == EACCES) {
-      // Held open by a running program: write beside it, swap at restart.
-      written = target + "(new)";
-      inUse = true;
-      out = OpenTarget(written);
-    }
-    if (out < 0) {
-      CloseSourceFile(app, source);
-      Fail(app, "Nie można zapisać pliku instalacyjnego:\n%s", record.installedName);
-      return false;
-    }
+  if (!destination.Open()) {
+    CloseSourceFile(app, source);
+    Fail(app, "Nie można zapisać pliku instalacyjnego:\n%s", record.installedName);
+    return false;
   }
 
-  ProgressOperation(app, packing ? "Kompresja" : "Kopiowanie");
+  ProgressOperation(app, destination.Operation());
   ProgressTotal(app, record.size != 0 ? record.size : static_cast<std::int32_t>(SourceFileSize(app, source)));
   std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
   std::uint32_t copied = 0;
@@ -90,32 +125,28 @@ bool InstallFile(SetupApp& app, FileRecord& record) {
     if (got == 0) break;
     copied += got;
     ProgressPosition(app, static_cast<std::int32_t>(copied));
-    if (_write(out, buffer.get(), got) != static_cast<int>(got)) {
+    if (!destination.Write(buffer.get(), got)) {
       writeError = true;
       break;
     }
   }
-  if (!packing) {
-    _close(out);
-    if (writeError || app.abortRequested) DeleteFileA(written.c_str());
-  }
+  destination.Close(writeError || app.abortRequested);
   CloseSourceFile(app, source);
   if (app.abortRequested) return false;
   if (writeError) {
     Fail(app, "Nie można zapisać pliku instalacyjnego:\n%s", record.installedName);
     return false;
   }
-  if (!packing && record.size != 0) {
-    bool ok = inUse ? FileTable::FileMatches(written, record) : app.fileTable.IsUpToDate(record);
-    if (!ok) {
-      DeleteFileA(written.c_str());
-      ShowMessage("Błąd w plikach instalacyjnych", MB_OK | MB_ICONEXCLAMATION);
-      app.failureKind = kFailureFailed;
-      return false;
-    }
+  return destination.Finish(app, record);
+}
+
+bool InstallFile(SetupApp& app, FileRecord& record) {
+  if (app.packMode) {
+    PackageDestination package(app);
+    return CopyFromSource(app, record, package);
   }
-  if (inUse) ReplaceAtRestart(app, written.c_str(), target.c_str());
-  return true;
+  InstalledFileDestination installed(app, record);
+  return CopyFromSource(app, record, installed);
 }
 
 bool InstallAllFiles(SetupApp& app) {

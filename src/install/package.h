@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace qor {
 
@@ -45,10 +46,26 @@ constexpr std::size_t kPackageTrailerSize = 6;
 constexpr char kInternetPackageHeader[] = "Qor_Vex Internet Package\r\n";
 constexpr std::size_t kInternetPackageHeaderSize = sizeof kInternetPackageHeader;  // 27
 
-// True when the file ends in a valid trailer: its last 6 bytes are "LF" and a
-// position P, and the file holds "LF" and a directory length at P. The
-// directory itself is not read here. A file that cannot be opened, is shorter
-// than the trailer, or whose P lies outside the file is not a package.
+// Where the directory lies, as the trailer and the directory header give it.
+struct PackageDirectoryPlace {
+  std::uint32_t position = 0;  // P: the file offset of the directory header
+  std::uint32_t length = 0;    // D: the bytes of the directory
+};
+
+// Reads the trailer and the directory header through the descriptor fd (a
+// file open for reading; its position moves). True when the last 6 bytes are
+// "LF" and a position P, and the file holds "LF" and a directory length at P.
+// A file shorter than the trailer, or whose P lies outside the file or beyond
+// what a 32-bit position holds, is not a package.
+bool ReadPackageTrailer(int fd, PackageDirectoryPlace& place);
+
+// Reads the directory that ReadPackageTrailer has just found into directory.
+// False when it is longer than the whole file or cannot be read whole;
+// directory is then cleared.
+bool ReadPackageDirectory(int fd, const PackageDirectoryPlace& place, std::vector<unsigned char>& directory);
+
+// True when the file at path can be opened and ends in a valid trailer
+// (ReadPackageTrailer). The directory itself is not read here.
 bool IsPackageFile(const char* path);
 
 // One entry of a package directory as stored.

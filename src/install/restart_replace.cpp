@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/setup_app.h"
+#include "system/kernel_handles.h"
 
 namespace qor {
 namespace {
@@ -25,9 +26,10 @@ std::string ShortPath(const char* path) {
 std::string ShortTargetPath(const char* target) {
   std::string s = ShortPath(target);
   if (!s.empty()) return s;
-  HANDLE h = CreateFileA(target, GENERIC_READ, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return target;
-  CloseHandle(h);
+  {
+    KernelHandle created(CreateFileA(target, GENERIC_READ, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!created) return target;
+  }  // closed at once: only its name is wanted
   s = ShortPath(target);
   DeleteFileA(target);
   return s.empty() ? std::string(target) : s;
@@ -45,22 +47,17 @@ bool AddWinInitRename(const char* iniPath, const char* newFile, const char* targ
   static const char kHeader[] = "[Rename]\r\n";
   const DWORD headerLength = sizeof kHeader - 1;
 
-  HANDLE file = CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, nullptr);
-  if (size == INVALID_FILE_SIZE) {
-    CloseHandle(file);
-    return false;
-  }
+  KernelHandle file(CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD size = GetFileSize(file.get(), nullptr);
+  if (size == INVALID_FILE_SIZE) return false;
   DWORD room = size + static_cast<DWORD>(line.size()) + headerLength + 1;
-  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, room, nullptr);
-  char* view = mapping ? static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, room)) : nullptr;
-  if (!view) {
-    if (mapping) CloseHandle(mapping);
-    CloseHandle(file);
-    return false;
-  }
+  KernelHandle mapping(CreateFileMappingA(file.get(), nullptr, PAGE_READWRITE, 0, room, nullptr));
+  if (!mapping) return false;
+  MappedView mapped(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, room));
+  if (!mapped) return false;
+  char* view = mapped.bytes();
   view[size] = 0;
   DWORD length;
   // Search within the file's own bytes: a zero byte in the file must not end
@@ -82,11 +79,11 @@ bool AddWinInitRename(const char* iniPath, const char* newFile, const char* targ
     std::memcpy(view + size + headerLength, line.data(), line.size());
     length = size + headerLength + static_cast<DWORD>(line.size());
   }
-  UnmapViewOfFile(view);
-  CloseHandle(mapping);
-  SetFilePointer(file, static_cast<LONG>(length), nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
+  // The view and the mapping go before the file is cut to its new length.
+  mapped.Unmap();
+  mapping.Close();
+  SetFilePointer(file.get(), static_cast<LONG>(length), nullptr, FILE_BEGIN);
+  SetEndOfFile(file.get());
   return true;
 }
 

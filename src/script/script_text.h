@@ -45,26 +45,10 @@
 // Letter case: every comparison "without regard to letter case" in this area
 // folds the ASCII letters only; Polish letters compare byte for byte.
 //
-// Wiring into the application (SetupApp holds a ScriptText `script`):
-//
-//   bool SetupApp::LoadScript(bool resolve) {
-//     std::string path = buildMode ? buildScript : SourceFilePath("setup.dat");
-//     int h = OpenSourceFile(path.c_str(), 0, 0, nullptr);
-//     if (h == -1) return false;
-//     std::string bytes;
-//     char buf[1024];
-//     while (std::uint32_t n = ReadSourceFile(h, buf, sizeof buf)) bytes.append(buf, n);
-//     CloseSourceFile(h);
-//     ScriptLoadOptions o;
-//     o.resolve = resolve; o.buildMode = buildMode; o.keepFile = packMode;
-//     o.definedNames = definedNames;   // the /def= block
-//     return script.Load(std::move(bytes), o);
-//   }
-//   bool SetupApp::SaveScript(const std::string& path) {
-//     if (script.SaveScriptFile(path)) return true;
-//     MessageBoxA(owner, "Nie można utworzyć setup.dat", title, MB_OK);
-//     return false;
-//   }
+// Where the text comes from: SetupApp holds a ScriptText `script`; the engine's
+// LoadScript (install/engine.h) reads setup.dat through the source layer, as
+// stored, and hands the bytes to Load with the run's mode and /def= names;
+// its SaveScript writes the /build result with SaveScriptFile.
 #pragma once
 
 #include <cstddef>

@@ -5,9 +5,9 @@
 //                              the last 16 bytes) is replaced, else one is added
 //   scriptsum --check FILE...  verify each file's tail as the installer does
 //
-// Built natively from the installer's own script code: the CMake target
-// scriptsum, or tools/scriptsum, which compiles and runs it. Exit code 0 when every file was written or verified, 1 when
-// one failed, 2 for a usage error.
+// Built natively from the installer's own script code as the CMake target
+// scriptsum; tools/scriptsum builds that target and runs it. Exit code 0 when
+// every file was written or verified, 1 when one failed, 2 for a usage error.
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <lzexpand.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -13,66 +12,24 @@
 #include "app/progress.h"
 #include "app/setup_app.h"
 #include "install/package.h"
-#include "zip/zip_archive.h"
+#include "source/source_file_kinds.h"
 
 namespace qor {
 namespace {
-
-constexpr unsigned char kZipSignature[4] = {'P', 'K', 0x03, 0x04};
 
 // File names compare as Windows compares them: letter case ignored, Polish
 // letters included.
 bool SameFileName(const char* a, const std::string& b) { return lstrcmpiA(a, b.c_str()) == 0; }
 
-std::uint32_t Le32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Reads exactly n bytes from a descriptor.
-bool ReadExact(int fd, void* buffer, unsigned n) { return _read(fd, buffer, n) == static_cast<int>(n); }
-
 // Takes the slot a new file goes to: the last one when it is free, else a new one.
 int TakeSlot(SourceState& source) {
-  if (source.files.empty() || source.files.back().kind != kSlotFree) source.files.emplace_back();
-  SourceFileSlot& slot = source.files.back();
-  slot = SourceFileSlot();
+  if (source.files.empty() || source.files.back()) source.files.emplace_back();
   return static_cast<int>(source.files.size() - 1);
 }
 
-SourceFileSlot* Slot(SetupApp& app, int handle) {
+SourceFile* Slot(SetupApp& app, int handle) {
   if (handle < 0 || static_cast<std::size_t>(handle) >= app.source.files.size()) return nullptr;
-  SourceFileSlot& slot = app.source.files[static_cast<std::size_t>(handle)];
-  return slot.kind == kSlotFree ? nullptr : &slot;
-}
-
-// The first four bytes of a file, to tell a ZIP archive from the rest.
-bool HasZipSignature(const unsigned char head[4], int got) {
-  return got == 4 && std::memcmp(head, kZipSignature, 4) == 0;
-}
-
-// Opens path for expanded reading into slot: a ZIP archive through its first
-// entry, anything else through the LZ library (which reads an uncompressed
-// file as stored).
-bool OpenExpanded(SourceFileSlot& slot, const std::string& path, bool zip) {
-  if (zip) {
-    slot.zip = OpenZipEntry(path.c_str()).release();
-    return slot.zip != nullptr;
-  }
-  OFSTRUCT ofs = {};
-  INT lz = LZOpenFileA(const_cast<char*>(path.c_str()), &ofs, OF_READ | OF_SHARE_DENY_WRITE);
-  if (lz < 0) {
-    // LZOpenFileA opens through OpenFile, whose OFSTRUCT holds only 128
-    // characters of the full path, so a longer path fails there. Do what it
-    // does by hand: open the file, then let LZInit look for the SZDD header
-    // (it hands back the file itself when there is none, or when it cannot
-    // set up the expansion, just as LZOpenFileA would).
-    HFILE file = _lopen(path.c_str(), OF_READ | OF_SHARE_DENY_WRITE);
-    if (file == HFILE_ERROR) return false;
-    INT expanded = LZInit(file);
-    lz = expanded > 0 ? expanded : file;
-  }
-  slot.handle = lz;
-  return true;
+  return app.source.files[static_cast<std::size_t>(handle)].get();
 }
 
 // True when the folder that would hold path lies on a removable drive.
@@ -89,22 +46,57 @@ bool OnRemovableDrive(const std::string& path) {
   return GetDriveTypeA(root) == DRIVE_REMOVABLE;
 }
 
+// The insert-disk prompt for a file missing from a floppy: true when the
+// user chose OK to look again.
+bool AskForDisk(const std::string& path, const char* diskLabel) {
+  char text[1024];
+  if (diskLabel && *diskLabel)
+    std::snprintf(text, sizeof text, "Włóż dyskietkę oznaczoną jako \"%s\"", diskLabel);
+  else
+    std::snprintf(text, sizeof text, "Brak pliku \"%s\"\nZmień dyskietkę lub przerwij instalowanie.", path.c_str());
+  return ShowMessage(text, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+}
+
+// Opens a file of a folder or a disk read-only, asking for the floppy while
+// the file is missing from a removable drive. The descriptor, or -1 when the
+// file is missing elsewhere, the user cancels or aborts.
+int OpenWaitingForDisk(SetupApp& app, const std::string& path, const char* diskLabel) {
+  for (;;) {
+    if (app.PollAbort()) return -1;
+    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd >= 0) return fd;
+    if (!OnRemovableDrive(path)) return -1;
+    if (!AskForDisk(path, diskLabel)) return -1;
+  }
+}
+
+// A file of a folder or a disk: as stored, or expanded by what its first four
+// bytes say it is.
+std::unique_ptr<SourceFile> OpenFolderFile(SetupApp& app, const std::string& path, SourceReading reading,
+                                           const char* diskLabel) {
+  int fd = OpenWaitingForDisk(app, path, diskLabel);
+  if (fd < 0) return nullptr;
+  if (reading == SourceReading::kAsStored) return std::make_unique<RawFile>(fd);
+  unsigned char head[4];
+  int got = _read(fd, head, 4);
+  _close(fd);
+  return OpenExpanded(path, HasZipSignature(head, got));
+}
+
 // Copies an open package entry or download into a temporary "fol" file and
-// reopens that copy for expanded reading.
-int CopyToTemporaryFile(SetupApp& app, int handle, const std::string& path, std::uint32_t expectedSize,
-                        const char* operation) {
+// reopens that copy for expanded reading. The source is released on every
+// path; null on failure, with no temporary file left behind.
+std::unique_ptr<SourceFile> CopyToTemporaryFile(SetupApp& app, std::unique_ptr<SourceFile> source,
+                                                const std::string& path, std::uint32_t expectedSize,
+                                                const char* operation) {
   char dir[MAX_PATH];
   char temp[MAX_PATH];
   DWORD n = GetTempPathA(sizeof dir, dir);
-  if (n == 0 || n >= sizeof dir || !GetTempFileNameA(dir, "fol", 0, temp)) {
-    CloseSourceFile(app, handle);
-    return -1;
-  }
+  if (n == 0 || n >= sizeof dir || !GetTempFileNameA(dir, "fol", 0, temp)) return nullptr;
   int fd = _open(temp, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
   if (fd < 0) {
-    CloseSourceFile(app, handle);
     DeleteFileA(temp);
-    return -1;
+    return nullptr;
   }
   ProgressLines(app, static_cast<std::int32_t>(expectedSize), path, temp);
   ProgressOperation(app, operation);
@@ -112,39 +104,32 @@ int CopyToTemporaryFile(SetupApp& app, int handle, const std::string& path, std:
   char chunk[1024];
   for (;;) {
     ProgressPosition(app, static_cast<std::int32_t>(copied));
-    std::uint32_t got = ReadSourceFile(app, handle, chunk, sizeof chunk);
+    std::uint32_t got = source->Read(chunk, sizeof chunk);
     if (got == 0) break;
     copied += got;
     if (app.PollAbort() || _write(fd, chunk, got) != static_cast<int>(got)) {
-      CloseSourceFile(app, handle);
+      source.reset();
       _close(fd);
       DeleteFileA(temp);
-      return -1;
+      return nullptr;
     }
   }
+  // The copy is complete: let the source go (a download's request closes
+  // here; a package entry holds nothing of its own).
+  source.reset();
   unsigned char head[4];
   int got = (_lseek(fd, 0, SEEK_SET) == 0) ? _read(fd, head, 4) : 0;
   _close(fd);
   if (expectedSize != 0 && copied != expectedSize) {
-    CloseSourceFile(app, handle);
     DeleteFileA(temp);
-    return -1;
+    return nullptr;
   }
-  SourceFileSlot& slot = app.source.files[static_cast<std::size_t>(handle)];
-  if (slot.kind == kSlotUrlRequest) {
-    CloseSourceFile(app, handle);  // the download is complete: let the request go
-  }
-  // The package descriptor is shared and stays open.
-  SourceFileSlot fresh;
-  if (!OpenExpanded(fresh, temp, HasZipSignature(head, got))) {
-    app.source.files[static_cast<std::size_t>(handle)] = SourceFileSlot();
+  std::unique_ptr<SourceFile> expanded = OpenExpanded(temp, HasZipSignature(head, got));
+  if (!expanded) {
     DeleteFileA(temp);
-    return -1;
+    return nullptr;
   }
-  fresh.kind = kSlotExpandedTemp;
-  fresh.temporaryFile = temp;
-  app.source.files[static_cast<std::size_t>(handle)] = fresh;
-  return handle;
+  return std::make_unique<TemporaryCopy>(std::move(expanded), temp);
 }
 
 // Finds name in the package directory (letter case ignored); false when absent.
@@ -163,34 +148,33 @@ bool FindPackageEntry(const SourceState& source, const std::string& name, std::u
   return false;
 }
 
+// An entry of the package: as stored, or through an expanded temporary copy.
+std::unique_ptr<SourceFile> OpenPackageFile(SetupApp& app, const std::string& path, SourceReading reading,
+                                            std::uint32_t expectedSize) {
+  std::uint32_t offset = 0, size = 0;
+  if (!FindPackageEntry(app.source, path, offset, size)) return nullptr;
+  if (offset > 0x7FFFFFFF ||
+      _lseek(app.source.packageDescriptor, static_cast<long>(offset), SEEK_SET) != static_cast<long>(offset))
+    return nullptr;
+  auto entry = std::make_unique<PackageEntryFile>(app.source.packageDescriptor, size);
+  if (reading == SourceReading::kAsStored) return entry;
+  return CopyToTemporaryFile(app, std::move(entry), path, expectedSize, "Odczytywanie");
+}
+
 // Reads the package directory at the end of the source path when there is one.
 void ProbePackage(SetupApp& app) {
   SourceState& s = app.source;
   s.packagePresent = false;
   int fd = _open(app.sourcePath.c_str(), _O_RDONLY | _O_BINARY);
   if (fd < 0) return;
-  unsigned char mark[6];
-  bool ok = _lseek(fd, -6, SEEK_END) >= 0 && ReadExact(fd, mark, 6) && mark[0] == 'L' && mark[1] == 'F';
-  std::uint32_t position = ok ? Le32(mark + 2) : 0;
-  ok = ok && position <= 0x7FFFFFFF && _lseek(fd, static_cast<long>(position), SEEK_SET) == static_cast<long>(position) &&
-       ReadExact(fd, mark, 6) && mark[0] == 'L' && mark[1] == 'F';
-  if (ok) {
-    std::uint32_t length = Le32(mark + 2);
-    long fileLength = _filelength(fd);
-    // A directory longer than the file cannot be read whole: not a package.
-    ok = fileLength >= 0 && length <= static_cast<std::uint32_t>(fileLength);
-    if (ok) {
-      s.packageDirectory.assign(length, 0);
-      ok = length == 0 || ReadExact(fd, s.packageDirectory.data(), length);
-    }
-  }
-  if (!ok) {
+  PackageDirectoryPlace place;
+  if (!ReadPackageTrailer(fd, place) || !ReadPackageDirectory(fd, place, s.packageDirectory)) {
     _close(fd);
     s.packageDirectory.clear();
     return;
   }
   s.packageDescriptor = fd;
-  s.packageDirectoryPosition = position;
+  s.packageDirectoryPosition = place.position;
   s.packagePresent = true;
 }
 
@@ -241,129 +225,35 @@ void CloseSource(SetupApp& app) {
   }
 }
 
-int OpenSourceFile(SetupApp& app, const std::string& path, int expand, std::uint32_t expectedSize,
+int OpenSourceFile(SetupApp& app, const std::string& path, SourceReading reading, std::uint32_t expectedSize,
                    const char* diskLabel) {
   int handle = TakeSlot(app.source);
-  auto slot = [&]() -> SourceFileSlot& { return app.source.files[static_cast<std::size_t>(handle)]; };
-
+  std::unique_ptr<SourceFile> file;
   if (app.sourceKind == kSourceInternet) {
     return -1;  // no internet session in this program yet
+  } else if (app.sourceKind == kSourceLocal && app.source.packagePresent) {
+    file = OpenPackageFile(app, path, reading, expectedSize);
+  } else {
+    file = OpenFolderFile(app, path, reading, diskLabel);
   }
-
-  if (app.sourceKind == kSourceLocal && app.source.packagePresent) {
-    std::uint32_t offset = 0, size = 0;
-    if (!FindPackageEntry(app.source, path, offset, size)) return -1;
-    if (offset > 0x7FFFFFFF ||
-        _lseek(app.source.packageDescriptor, static_cast<long>(offset), SEEK_SET) != static_cast<long>(offset))
-      return -1;
-    slot().kind = kSlotPackageEntry;
-    slot().handle = app.source.packageDescriptor;
-    slot().remaining = size;
-    if (!expand) return handle;
-    return CopyToTemporaryFile(app, handle, path, expectedSize, "Odczytywanie");
-  }
-
-  // A folder or a disk: ask for the floppy while the file is missing from a
-  // removable drive.
-  int fd;
-  for (;;) {
-    if (app.PollAbort()) return -1;
-    fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
-    if (fd >= 0) break;
-    if (!OnRemovableDrive(path)) return -1;
-    char text[1024];
-    if (diskLabel && *diskLabel)
-      std::snprintf(text, sizeof text, "Włóż dyskietkę oznaczoną jako \"%s\"", diskLabel);
-    else
-      std::snprintf(text, sizeof text, "Brak pliku \"%s\"\nZmień dyskietkę lub przerwij instalowanie.", path.c_str());
-    if (ShowMessage(text, MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) return -1;
-  }
-  if (!expand) {
-    slot().kind = kSlotRawFile;
-    slot().handle = fd;
-    return handle;
-  }
-  unsigned char head[4];
-  int got = _read(fd, head, 4);
-  _close(fd);
-  if (!OpenExpanded(slot(), path, HasZipSignature(head, got))) {
-    slot() = SourceFileSlot();
-    return -1;
-  }
-  slot().kind = kSlotExpanded;
+  if (!file) return -1;  // the slot stays free
+  app.source.files[static_cast<std::size_t>(handle)] = std::move(file);
   return handle;
 }
 
 std::uint32_t ReadSourceFile(SetupApp& app, int handle, void* buffer, std::uint32_t count) {
-  SourceFileSlot* slot = Slot(app, handle);
-  if (!slot || count == 0) return 0;
-  switch (slot->kind) {
-    case kSlotRawFile: {
-      int n = _read(slot->handle, buffer, count);
-      return n > 0 ? static_cast<std::uint32_t>(n) : 0;
-    }
-    case kSlotPackageEntry: {
-      if (count > slot->remaining) count = slot->remaining;
-      if (count == 0) return 0;
-      int n = _read(slot->handle, buffer, count);
-      if (n <= 0) return 0;
-      slot->remaining -= static_cast<std::uint32_t>(n);
-      return static_cast<std::uint32_t>(n);
-    }
-    case kSlotExpanded:
-    case kSlotExpandedTemp: {
-      if (slot->zip) return slot->zip->Read(buffer, count);
-      INT n = LZRead(slot->handle, static_cast<char*>(buffer), static_cast<INT>(count));
-      return n > 0 ? static_cast<std::uint32_t>(n) : 0;
-    }
-    default:
-      return 0;
-  }
+  SourceFile* file = Slot(app, handle);
+  if (!file || count == 0) return 0;
+  return file->Read(buffer, count);
 }
 
 std::uint32_t SourceFileSize(SetupApp& app, int handle) {
-  SourceFileSlot* slot = Slot(app, handle);
-  if (!slot) return 0;
-  switch (slot->kind) {
-    case kSlotPackageEntry:
-      return slot->remaining;
-    case kSlotRawFile: {
-      long n = _filelength(slot->handle);
-      return n > 0 ? static_cast<std::uint32_t>(n) : 0;
-    }
-    case kSlotExpanded:
-    case kSlotExpandedTemp: {
-      if (slot->zip) return slot->zip->Size();
-      LONG here = LZSeek(slot->handle, 0, 1);
-      if (here < 0) return 0;
-      LONG end = LZSeek(slot->handle, 0, 2);
-      LZSeek(slot->handle, here, 0);
-      return end > 0 ? static_cast<std::uint32_t>(end) : 0;
-    }
-    default:
-      return 0;
-  }
+  SourceFile* file = Slot(app, handle);
+  return file ? file->Size() : 0;
 }
 
 void CloseSourceFile(SetupApp& app, int handle) {
-  SourceFileSlot* slot = Slot(app, handle);
-  if (!slot) return;
-  switch (slot->kind) {
-    case kSlotRawFile:
-      _close(slot->handle);
-      break;
-    case kSlotExpanded:
-    case kSlotExpandedTemp:
-      if (slot->zip)
-        delete slot->zip;  // releases its memory stream
-      else
-        LZClose(slot->handle);
-      if (slot->kind == kSlotExpandedTemp) DeleteFileA(slot->temporaryFile.c_str());
-      break;
-    default:
-      break;  // a package entry shares the package descriptor
-  }
-  *slot = SourceFileSlot();
+  if (Slot(app, handle)) app.source.files[static_cast<std::size_t>(handle)].reset();
 }
 
 }  // namespace qor

@@ -5,54 +5,55 @@
 // the expanded bytes sequentially (ReadSourceFile) and closes it. Handles are
 // indexes into the open-file table: a new file takes a new last slot unless
 // the last slot is free, so a slot freed in the middle is reused only once it
-// is the last one.
+// is the last one. Each slot owns one SourceFile of its kind
+// (source/source_file_kinds.h), which reads and releases what it opened.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace qor {
 
 class SetupApp;
-class ZipEntryReader;
 
-enum SourceSlotKind : std::int32_t {
-  kSlotFree = -1,
-  kSlotRawFile = 0,       // descriptor of a file read as stored
-  kSlotExpanded = 1,      // LZ handle (or ZIP reader) on a file of the source
-  kSlotUrlRequest = 2,    // internet request read as it arrives
-  kSlotExpandedTemp = 3,  // LZ handle (or ZIP reader) on a temporary copy
-  kSlotPackageEntry = 4,  // an entry of the package: the shared descriptor
+// One open installation file. It reads the bytes of what it opened and
+// releases that when it is destroyed.
+class SourceFile {
+ public:
+  virtual ~SourceFile() = default;
+  // Bytes placed in buffer (at most count, which is not 0); 0 at the end of
+  // the file or on an error.
+  virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
+  // The size in bytes (the expanded size of an expanded file), 0 when it
+  // cannot be told. The read position stays where it was.
+  virtual std::uint32_t Size() = 0;
 };
 
-struct SourceFileSlot {
-  std::int32_t kind = kSlotFree;
-  std::int32_t handle = -1;  // descriptor or LZ handle, by kind
-  void* request = nullptr;   // internet request handle
-  std::string temporaryFile;
-  std::uint32_t remaining = 0;  // package entry bytes not yet read
-  ZipEntryReader* zip = nullptr;  // set when the file is a ZIP archive; owned
+// How an installation file is read.
+enum class SourceReading {
+  kAsStored,  // the bytes as stored (setup.dat, the files of a package being built)
+  kExpanded,  // SZDD files expanded through the LZ library, ZIP archives read
+              // through their first entry, anything else as stored
 };
 
 // Source state of a run, valid between OpenSource and CloseSource.
 struct SourceState {
   bool packagePresent = false;
-  int packageDescriptor = -1;
+  int packageDescriptor = -1;  // shared by every package entry; closed by CloseSource
   std::vector<unsigned char> packageDirectory;  // entries as stored
   std::uint32_t packageDirectoryPosition = 0;
   void* internetSession = nullptr;
-  std::vector<SourceFileSlot> files;
+  std::vector<std::unique_ptr<SourceFile>> files;  // the open-file table; null: a free slot
 };
 
 std::string SourceFilePath(const SetupApp& app, const std::string& name);
 int OpenSource(SetupApp& app);
 void CloseSource(SetupApp& app);
-// Returns a handle, or -1. expand 0 gives the bytes as stored; 1 expands SZDD
-// files through the LZ library and reads ZIP archives through their first
-// entry. expectedSize (0: unknown) is checked on temporary copies; diskLabel
-// (may be null) names the floppy in the insert-disk prompt.
-int OpenSourceFile(SetupApp& app, const std::string& path, int expand, std::uint32_t expectedSize,
+// Returns a handle, or -1. expectedSize (0: unknown) is checked on temporary
+// copies; diskLabel (may be null) names the floppy in the insert-disk prompt.
+int OpenSourceFile(SetupApp& app, const std::string& path, SourceReading reading, std::uint32_t expectedSize,
                    const char* diskLabel);
 std::uint32_t ReadSourceFile(SetupApp& app, int handle, void* buffer, std::uint32_t count);
 std::uint32_t SourceFileSize(SetupApp& app, int handle);

@@ -5,18 +5,15 @@
 #include "app/messages.h"
 #include "install/package.h"
 #include "resources/resource.h"
+#include "system/engine_library.h"
 #include "system/registry.h"
 
 namespace qor {
 namespace {
 
-// The engine library's date entry points: three outputs (year, month, day),
-// the caller pops the arguments; the result means nothing.
-using EngineDateFunction = int(__cdecl*)(std::int32_t*, std::int32_t*, std::int32_t*);
-
 void WriteDateStamp(const char* valueName, const CalendarDate& date) {
   const auto bytes = OleDateBytesAt1am(date);
-  WriteBinaryValue(HKEY_LOCAL_MACHINE, kDateStampSubkey, valueName, bytes.data(),
+  WriteBinaryValue(HKEY_LOCAL_MACHINE, kMakerSubkey, valueName, bytes.data(),
                    static_cast<DWORD>(bytes.size()));
 }
 
@@ -40,19 +37,19 @@ std::string ProductKeyPathFor(const char* subkey, int scope) {
 
 int ReadInstallationRecord(SetupApp& app) {
   RegKey key;
-  const bool present = OpenKeyForRead(ProductKeyPath("Setup"), key);
+  const bool present = OpenKeyForRead(ProductKeyPath(kRecordSubkey), key);
   if (present) {
     if (app.sourceKind == kSourceUnknown) {
       DWORD kind = 0;
       // Only Local and Internet come back: a stored Network (2) reads as Local.
-      app.sourceKind = ReadDwordValue(key.get(), "LocalRemote", kind) && kind <= 1 ? static_cast<int>(kind)
+      app.sourceKind = ReadDwordValue(key.get(), kLocalRemoteValue, kind) && kind <= 1 ? static_cast<int>(kind)
                                                                                      : kSourceLocal;
     }
-    if (app.sourcePath.empty() && !ReadStringValue(key.get(), "LocalSourcePath", app.sourcePath))
+    if (app.sourcePath.empty() && !ReadStringValue(key.get(), kLocalSourcePathValue, app.sourcePath))
       app.sourcePath.clear();
     DWORD initialInstall = 0;
-    app.firstInstall = !ReadDwordValue(key.get(), "InitialInstall2", initialInstall);
-    if (app.installPath.empty() && !ReadStringValue(key.get(), "InstallPath", app.installPath))
+    app.firstInstall = !ReadDwordValue(key.get(), kInitialInstallValue, initialInstall);
+    if (app.installPath.empty() && !ReadStringValue(key.get(), kInstallPathValue, app.installPath))
       app.installPath = ResourceString(IDS_DEFAULT_INSTALL_PATH);
     key.Close();
   } else {
@@ -86,31 +83,21 @@ void WriteInstallationRecord(SetupApp& app, int /*result*/) {
   WriteDateStamp(kEngineDateValue, engineDate);
 
   RegKey key;
-  if (!OpenOrCreateKey(ProductKeyPath("Setup"), key)) return;
-  WriteStringValue(key.get(), "SetupVersion", "1.0");
-  WriteDwordValue(key.get(), "LocalRemote", static_cast<DWORD>(app.sourceKind));
-  WriteStringValue(key.get(), "LocalSourcePath", app.sourcePath);
-  WriteStringValue(key.get(), "InstallPath", app.installPath);
-  if (!app.firstInstall) WriteDwordValue(key.get(), "InitialInstall2", 0);
-  WriteStringValue(key.get(), "InetPath", app.internetPath);
+  if (!OpenOrCreateKey(ProductKeyPath(kRecordSubkey), key)) return;
+  WriteStringValue(key.get(), kSetupVersionValue, "1.0");
+  WriteDwordValue(key.get(), kLocalRemoteValue, static_cast<DWORD>(app.sourceKind));
+  WriteStringValue(key.get(), kLocalSourcePathValue, app.sourcePath);
+  WriteStringValue(key.get(), kInstallPathValue, app.installPath);
+  if (!app.firstInstall) WriteDwordValue(key.get(), kInitialInstallValue, 0);
+  WriteStringValue(key.get(), kInetPathValue, app.internetPath);
 }
 
 int QueryEngineDates(const std::string& libraryPath, CalendarDate& baseDate, CalendarDate& engineDate) {
-  // A missing or broken library must not bring up a system error box.
-  const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE library = LoadLibraryA(libraryPath.c_str());
-  SetErrorMode(oldMode);
-  if (!library) return 0;
-
-  auto baseEntry = reinterpret_cast<EngineDateFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "ScanGetQorbaseDate")));
-  if (baseEntry) baseEntry(&baseDate.year, &baseDate.month, &baseDate.day);
-  auto engineEntry = reinterpret_cast<EngineDateFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "ScanGetEngineDateInfo")));
-  if (engineEntry) engineEntry(&engineDate.year, &engineDate.month, &engineDate.day);
-
-  FreeLibrary(library);
-  return baseEntry && engineEntry ? 1 : 0;
+  const EngineLibrary library(libraryPath);
+  if (!library.Loaded()) return 0;
+  const bool baseFound = library.QueryDate(kBaseDateEntry, baseDate);
+  const bool engineFound = library.QueryDate(kEngineDateEntry, engineDate);
+  return baseFound && engineFound ? 1 : 0;
 }
 
 void BroadcastConfigurationChange() {
@@ -122,29 +109,24 @@ void BroadcastConfigurationChange() {
 void BeginUpdateMarker() {
   RegKey key;
   if (!OpenOrCreateKey(kRecordKeyPath, key)) return;
-  WriteDwordValue(key.get(), "InUpdating", 1);
+  WriteDwordValue(key.get(), kInUpdatingValue, 1);
   RegFlushKey(key.get());
   key.Close();
   BroadcastConfigurationChange();
 }
 
 void EndUpdateMarker() {
-  HKEY root;
-  const char* subkey = kRecordKeyPath;
-  if (ParseRootKey(subkey, root)) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-      RegKey key(k);
-      RegDeleteValueA(key.get(), "InUpdating");
-      RegFlushKey(key.get());
-    }
+  RegKey key;
+  if (OpenKeyForWrite(kRecordKeyPath, key)) {
+    RegDeleteValueA(key.get(), kInUpdatingValue);
+    RegFlushKey(key.get());
   }
   BroadcastConfigurationChange();
 }
 
 void DeleteDateStamps() {
   RegKey key;
-  if (!OpenOrCreateKey(kDateStampKeyPath, key)) return;
+  if (!OpenOrCreateKey(kMakerKeyPath, key)) return;
   RegDeleteValueA(key.get(), kBaseDateValue);
   RegDeleteValueA(key.get(), kEngineDateValue);
   RegFlushKey(key.get());

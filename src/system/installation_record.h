@@ -1,16 +1,6 @@
 // The installation record, the engine date stamps and the update marker.
 //
-// Keys of the product (full key paths):
-//
-//   HKEY_LOCAL_MACHINE\Software\Qor\Qor_Vex          product key (string resource 2)
-//     Setup                                           the record, InUpdating
-//       SpecialFiles, RegistryEntries, ProgmanEntries records of the sections
-//     Qor_Mon\General                                 monitor "Startup"
-//   HKEY_CURRENT_USER\Software\Qor\Qor_Vex
-//     Setup                                           ExecuteMailConfWhileUpdate
-//     Options                                         NotifyNewVer
-//     Qor_Mon\General                                 monitor "Startup"
-//   HKEY_LOCAL_MACHINE\Software\Qor\Setup             the maker's key: date stamps
+// Its keys and values are named in system/registry_names.h.
 //
 // The record, values of ...\Qor_Vex\Setup:
 //
@@ -36,18 +26,10 @@
 
 #include "app/setup_app.h"
 #include "system/ole_date.h"
+#include "system/registry_names.h"
 
 namespace qor {
 
-// Registry names shared with the uninstall and the section records.
-constexpr const char kRecordKeyPath[] = "HKEY_LOCAL_MACHINE\\Software\\Qor\\Qor_Vex\\Setup";
-constexpr const char kMachineProductKeyPath[] = "HKEY_LOCAL_MACHINE\\Software\\Qor\\Qor_Vex";
-constexpr const char kUserProductKeyPath[] = "HKEY_CURRENT_USER\\Software\\Qor\\Qor_Vex";
-constexpr const char kDateStampKeyPath[] = "HKEY_LOCAL_MACHINE\\Software\\Qor\\Setup";
-constexpr const char kDateStampSubkey[] = "Software\\Qor\\Setup";  // under HKEY_LOCAL_MACHINE
-constexpr const char kBaseDateValue[] = "{3C9E1B42-8D07-4A6F-B2C3-5E1F7A9D0C64}";
-constexpr const char kEngineDateValue[] = "{7E3D2A10-6C4B-4F8E-9A15-2D7C0B3E8F41}";
-constexpr const char kEngineLibraryName[] = "qor_engn.dll";
 constexpr const char kUpdateMessageName[] = "Qor_Vex: UpdateConfiguration";
 
 // base joined with subkey: base itself when subkey is null or empty, else

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "install/little_endian.h"
+
 namespace qor {
 namespace {
 
@@ -37,6 +39,29 @@ int CreateKey(HKEY root, const char* subkey, HKEY& key) {
                       &disposition) != ERROR_SUCCESS)
     return 0;
   key = k;
+  return 1;
+}
+
+// Opens an existing key below root with the given access; never creates one.
+int OpenExistingKey(HKEY root, const char* subkey, REGSAM access, HKEY& key) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExA(root, subkey, 0, access, &k) != ERROR_SUCCESS) return 0;
+  key = k;
+  return 1;
+}
+
+// The same by full key path.
+int OpenExistingKey(const char* fullPath, REGSAM access, HKEY& key) {
+  HKEY root;
+  const char* subkey = fullPath;
+  if (!ParseRootKey(subkey, root)) return 0;
+  return OpenExistingKey(root, subkey, access, key);
+}
+
+int OpenExistingKey(const std::string& fullPath, REGSAM access, RegKey& key) {
+  HKEY k;
+  if (!OpenExistingKey(fullPath.c_str(), access, k)) return 0;
+  key.Reset(k);
   return 1;
 }
 
@@ -76,12 +101,7 @@ int OpenOrCreateKey(const char* fullPath, HKEY& key) {
   HKEY root;
   const char* subkey = fullPath;
   if (!ParseRootKey(subkey, root)) return 0;
-  HKEY k = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-    key = k;
-    return 1;
-  }
-  return CreateKey(root, subkey, key);
+  return OpenExistingKey(root, subkey, KEY_ALL_ACCESS, key) || CreateKey(root, subkey, key);
 }
 
 int OpenOrCreateKey(const std::string& fullPath, RegKey& key) {
@@ -91,21 +111,14 @@ int OpenOrCreateKey(const std::string& fullPath, RegKey& key) {
   return 1;
 }
 
-int OpenKeyForRead(const char* fullPath, HKEY& key) {
-  HKEY root;
-  const char* subkey = fullPath;
-  if (!ParseRootKey(subkey, root)) return 0;
-  HKEY k = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &k) != ERROR_SUCCESS) return 0;
-  key = k;
-  return 1;
-}
+int OpenKeyForRead(const char* fullPath, HKEY& key) { return OpenExistingKey(fullPath, KEY_READ, key); }
 
-int OpenKeyForRead(const std::string& fullPath, RegKey& key) {
-  HKEY k;
-  if (!OpenKeyForRead(fullPath.c_str(), k)) return 0;
-  key.Reset(k);
-  return 1;
+int OpenKeyForRead(const std::string& fullPath, RegKey& key) { return OpenExistingKey(fullPath, KEY_READ, key); }
+
+int OpenKeyForWrite(const char* fullPath, HKEY& key) { return OpenExistingKey(fullPath, KEY_ALL_ACCESS, key); }
+
+int OpenKeyForWrite(const std::string& fullPath, RegKey& key) {
+  return OpenExistingKey(fullPath, KEY_ALL_ACCESS, key);
 }
 
 int WriteStringValue(HKEY key, const char* name, const std::string& text) {
@@ -116,8 +129,8 @@ int WriteStringValue(HKEY key, const char* name, const std::string& text) {
 }
 
 int WriteDwordValue(HKEY key, const char* name, DWORD value) {
-  BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                   static_cast<BYTE>(value >> 24)};
+  BYTE bytes[4];
+  PutLe32(bytes, value);
   return RegSetValueExA(key, name, 0, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS;
 }
 
@@ -148,17 +161,13 @@ int ReadDwordValue(HKEY key, const char* name, DWORD& value) {
   DWORD type = REG_NONE;
   if (RegQueryValueExA(key, name, nullptr, &type, bytes, &size) != ERROR_SUCCESS) return 0;
   if (type != REG_DWORD || size > sizeof bytes) return 0;
-  value = static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 | static_cast<DWORD>(bytes[2]) << 16 |
-          static_cast<DWORD>(bytes[3]) << 24;
+  value = Le32(bytes);
   return 1;
 }
 
 void DeleteNamedValue(const char* fullPath, const char* name) {
-  HKEY root;
-  const char* subkey = fullPath;
-  if (!ParseRootKey(subkey, root)) return;
-  HKEY k = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return;
+  HKEY k;
+  if (!OpenKeyForWrite(fullPath, k)) return;
   RegKey key(k);
   RegDeleteValueA(key.get(), name);
 }
@@ -175,9 +184,7 @@ int DeleteSubkeys(HKEY key) {
     std::string current(name, length < sizeof name ? length : sizeof name - 1);
 
     HKEY sub = nullptr;
-    if (RegOpenKeyExA(key, current.c_str(), 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS) {
-      if (!DeleteSubkeys(sub)) result = 0;
-    }
+    if (OpenExistingKey(key, current.c_str(), KEY_ALL_ACCESS, sub) && !DeleteSubkeys(sub)) result = 0;
     // A successful delete moves the next subkey into this index. Should the
     // same name show up here again all the same, the key did not really go:
     // count it as undeletable rather than try it forever.
@@ -201,7 +208,7 @@ void DeleteKeyTree(const char* fullPath) {
   // A root key is never emptied, whatever a script or record asks.
   if (IsRootOnlySubkey(subkey)) return;
   HKEY k = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return;
+  if (!OpenExistingKey(root, subkey, KEY_ALL_ACCESS, k)) return;
   if (DeleteSubkeys(k)) RegDeleteKeyA(root, subkey);
 }
 

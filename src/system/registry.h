@@ -87,6 +87,10 @@ int OpenOrCreateKey(const std::string& fullPath, RegKey& key);
 int OpenKeyForRead(const char* fullPath, HKEY& key);
 int OpenKeyForRead(const std::string& fullPath, RegKey& key);
 
+// Opens an existing key with full access, for a change; never creates one.
+int OpenKeyForWrite(const char* fullPath, HKEY& key);
+int OpenKeyForWrite(const std::string& fullPath, RegKey& key);
+
 // REG_SZ: the text and its terminating zero. An empty name writes the key's
 // default value.
 int WriteStringValue(HKEY key, const char* name, const std::string& text);
@@ -105,7 +109,7 @@ int ReadStringValue(HKEY key, const char* name, std::string& text);
 // zeros above). 0 when missing, longer than 4 bytes or of another type.
 int ReadDwordValue(HKEY key, const char* name, DWORD& value);
 
-// Opens the key with full access (never creating it) and deletes the value.
+// Opens the key for writing (never creating it) and deletes the value.
 // A missing key or value is no error.
 void DeleteNamedValue(const char* fullPath, const char* name);
 

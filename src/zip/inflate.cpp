@@ -32,6 +32,7 @@
 #include <memory>
 #include <new>
 
+#include "install/cpu_features.h"
 #include "zip/inflate_tables.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -685,8 +686,7 @@ Step Inflater::FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* di
 
 Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) {
 #if QOR_INFLATE_BMI2
-  static const bool bmi2 = __builtin_cpu_supports("bmi2");
-  if (bmi2) return FastLoopBmi2(litlen, dist);
+  if (CpuFeatures() & kCpuBmi2) return FastLoopBmi2(litlen, dist);
 #endif
   return FastLoopGeneric(litlen, dist);
 }
