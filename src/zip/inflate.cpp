@@ -279,7 +279,7 @@ bool Inflater::SetUpOutput(Stream* out) {
     // Reserve the whole entry at once unless its size is out of proportion
     // to the input that can produce it; it grows by doubling beyond that.
     std::uint64_t first = kFirstReserve;
-    const std::intptr_t inSize = in_->GetProperty(3);
+    const std::intptr_t inSize = in_->GetProperty(Stream::kSizeProperty);
     const std::int32_t inPos = in_->Seek(0, 1);
     if (inPos >= 0 && inSize > inPos) {
       const std::uint64_t bound = static_cast<std::uint64_t>(inSize - inPos) * kMaxExpansion + 4096;

@@ -28,7 +28,7 @@ std::intptr_t MemoryStream::GetProperty(int id) {
   switch (id) {
     case 1: return property1_;
     case 2: return property2_;
-    case 3: return static_cast<std::intptr_t>(size_);
+    case kSizeProperty: return static_cast<std::intptr_t>(size_);
     case 4: return 1;
     default: return -1;
   }
@@ -164,7 +164,7 @@ int FileStream::Release() {
 
 std::intptr_t FileStream::GetProperty(int id) {
   if (id == 1) return 1;
-  if (id != 3) return 0;
+  if (id != kSizeProperty) return 0;
   std::int32_t here = FdSeek(fd_, 0, 1);
   if (here < 0) return -1;
   std::int32_t length = FdSeek(fd_, 0, 2);

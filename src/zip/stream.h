@@ -12,10 +12,13 @@ namespace qor {
 
 class Stream {
  public:
+  // The property that every stream answers: its size in bytes.
+  static constexpr int kSizeProperty = 3;
+
   virtual int AddRef() = 0;
   virtual int Release() = 0;
   virtual int Reserved1(std::intptr_t a, std::intptr_t b) = 0;
-  // Id 3 is the stream's size in bytes; the other ids are stream-specific.
+  // kSizeProperty is the stream's size in bytes; the other ids are stream-specific.
   virtual std::intptr_t GetProperty(int id) = 0;
   virtual int SetProperty(int id, std::intptr_t value) = 0;
   // Copies a property into out (4 bytes, or a pointer's width for a

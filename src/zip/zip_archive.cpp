@@ -108,7 +108,7 @@ std::uint32_t LocateDirectory(Stream* s, std::uint32_t streamSize) {
 }
 
 int ZipArchiveImpl::Open(Stream* stream) {
-  std::intptr_t size = stream->GetProperty(3);
+  std::intptr_t size = stream->GetProperty(Stream::kSizeProperty);
   if (size < static_cast<std::intptr_t>(kLocalSize)) return 0;
   const std::uint32_t streamSize = static_cast<std::uint32_t>(size);
   unsigned char head[kLocalSize];
