@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/little_endian.h"
+#include "zip/little_endian.h"
 
 namespace qor {
 namespace {

@@ -34,6 +34,7 @@
 
 #include "install/cpu_features.h"
 #include "zip/inflate_tables.h"
+#include "zip/little_endian.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QOR_INFLATE_BMI2 1
@@ -393,8 +394,8 @@ Step Inflater::StoredBlock() {
 
   if (inEnd_ - inPos_ < 4 && !inEof_) FillInput();
   if (inEnd_ - inPos_ < 4) return Step::kFail;
-  const std::uint16_t len = static_cast<std::uint16_t>(inPos_[0] | inPos_[1] << 8);
-  const std::uint16_t nlen = static_cast<std::uint16_t>(inPos_[2] | inPos_[3] << 8);
+  const std::uint16_t len = Le16(inPos_);
+  const std::uint16_t nlen = Le16(inPos_ + 2);
   inPos_ += 4;
   if (nlen != static_cast<std::uint16_t>(~len)) {
     trace_.Add("blad bloku 00: NLEN nie jest dopelnieniem LEN");

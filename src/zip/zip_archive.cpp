@@ -5,6 +5,7 @@
 
 #include "zip/fd_io.h"
 #include "zip/inflate.h"
+#include "zip/little_endian.h"
 
 namespace qor {
 
@@ -17,12 +18,6 @@ constexpr std::uint32_t kLocalSize = 30;
 constexpr std::uint32_t kCentralSize = 46;
 constexpr std::uint32_t kEndSize = 22;
 constexpr std::uint32_t kPiece = 512;  // stored entries are copied in pieces of this size
-
-std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // Reads exactly count bytes at the stream's position; false when the stream
 // delivers fewer (a record cut off by the end of the stream is unusable).

@@ -1,11 +1,15 @@
-// 32-bit little-endian integers in byte buffers, as the package directory and
-// trailer and REG_DWORD values store them: the one place that spells out the
-// byte order.
+// Little-endian integers in byte buffers, as ZIP records, deflate's stored
+// blocks, the package directory and trailer and REG_DWORD values store them:
+// the one place that spells out the byte order.
 #pragma once
 
 #include <cstdint>
 
 namespace qor {
+
+inline std::uint16_t Le16(const unsigned char* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 
 inline std::uint32_t Le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
