@@ -21,8 +21,6 @@ class RawFile final : public SourceFile {
  public:
   explicit RawFile(int descriptor) : descriptor_(descriptor) {}
   ~RawFile() override;
-  RawFile(const RawFile&) = delete;
-  RawFile& operator=(const RawFile&) = delete;
 
   std::uint32_t Read(void* buffer, std::uint32_t count) override;
   std::uint32_t Size() override;
@@ -39,8 +37,6 @@ class LzFile final : public SourceFile {
   // library cannot open it.
   static std::unique_ptr<LzFile> Open(const std::string& path);
   ~LzFile() override;
-  LzFile(const LzFile&) = delete;
-  LzFile& operator=(const LzFile&) = delete;
 
   std::uint32_t Read(void* buffer, std::uint32_t count) override;
   // Seeks by 0 to the end and back to where reading stands.
@@ -90,8 +86,6 @@ class TemporaryCopy final : public SourceFile {
   TemporaryCopy(std::unique_ptr<SourceFile> expanded, std::string path)
       : expanded_(std::move(expanded)), path_(std::move(path)) {}
   ~TemporaryCopy() override;
-  TemporaryCopy(const TemporaryCopy&) = delete;
-  TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
   std::uint32_t Read(void* buffer, std::uint32_t count) override { return expanded_->Read(buffer, count); }
   std::uint32_t Size() override { return expanded_->Size(); }

@@ -19,9 +19,13 @@ namespace qor {
 class SetupApp;
 
 // One open installation file. It reads the bytes of what it opened and
-// releases that when it is destroyed.
+// releases that when it is destroyed; it is never copied, so that what it
+// holds is released once.
 class SourceFile {
  public:
+  SourceFile() = default;
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
   virtual ~SourceFile() = default;
   // Bytes placed in buffer (at most count, which is not 0); 0 at the end of
   // the file or on an error.
