@@ -9,7 +9,6 @@ C:\\qortest\\setup.exe, and helpers; see ADDING_CASES.md.
 
 from __future__ import annotations
 
-import os
 import shutil
 import sys
 from pathlib import Path
@@ -21,8 +20,7 @@ import qorwine  # noqa: E402
 
 
 def _build_dir() -> Path:
-    build = os.environ.get("QOR_WIN_BUILD")
-    path = Path(build) if build else qorwine.REPO / "build" / f"ci-{qorwine.host_flavour()}"
+    path = qorwine.default_build("ci")
     if not (path / "uidriver.exe").exists():
         pytest.exit(f"no cross build with uidriver.exe in {path}: build it and set QOR_WIN_BUILD", returncode=3)
     return path.resolve()

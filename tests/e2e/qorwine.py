@@ -407,13 +407,13 @@ def _parse_reg_data(data: str) -> RegValue:
 # ---------------------------------------------------------------- the environment
 
 
-def read_env_file(root: Path, base: dict | None = None) -> dict:
-    """The environment of an up Wine root: `base` (default os.environ) with
-    the `export NAME='value'` and `unset NAME` lines of ROOT/env applied."""
+def read_env_file(root: Path) -> dict:
+    """The environment of an up Wine root: os.environ with the
+    `export NAME='value'` and `unset NAME` lines of ROOT/env applied."""
     path = Path(root) / "env"
     if not path.exists():
         raise HarnessError(f"{root} is not up: {path} is missing")
-    env = dict(os.environ if base is None else base)
+    env = dict(os.environ)
     for line in path.read_text(encoding="utf-8").splitlines():
         if not line.strip() or line.lstrip().startswith("#"):
             continue
@@ -436,6 +436,13 @@ def build_flavour(build: Path) -> str:
     if not path.exists():
         raise HarnessError(f"{path} is missing: configure {build} with a cmake/mingw-*.cmake toolchain")
     return path.read_text().strip()
+
+
+def default_build(kind: str) -> Path:
+    """The cross build folder a tool takes when told none: $QOR_WIN_BUILD, else
+    build/KIND-FLAVOUR for the flavour of this host (KIND: ci, main)."""
+    given = os.environ.get("QOR_WIN_BUILD")
+    return Path(given) if given else REPO / "build" / f"{kind}-{host_flavour()}"
 
 
 def host_flavour() -> str:

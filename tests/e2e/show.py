@@ -16,7 +16,6 @@ Exits with setup.exe's exit code (124 when it did not end in time).
 from __future__ import annotations
 
 import argparse
-import os
 import shutil
 import sys
 from pathlib import Path
@@ -27,7 +26,7 @@ import qorwine  # noqa: E402
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--build", default=os.environ.get("QOR_WIN_BUILD") or qorwine.REPO / "build" / f"main-{qorwine.host_flavour()}")
+    ap.add_argument("--build", type=Path)
     ap.add_argument("--put", action="append", default=[], metavar="HOSTFILE=WINPATH")
     ap.add_argument("--rule", action="append", default=[])
     ap.add_argument("--answer-ok", action="store_true")
@@ -36,7 +35,7 @@ def main() -> int:
     ap.add_argument("args", nargs="?", default="")
     opt = ap.parse_args()
 
-    build = Path(opt.build).resolve()
+    build = (opt.build or qorwine.default_build("main")).resolve()
     env = qorwine.WineEnv.start(build)
     try:
         env.reset()  # only when someone used the prefix before us

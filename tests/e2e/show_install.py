@@ -16,7 +16,6 @@ product file arrived intact, else 1.
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from pathlib import Path
 
@@ -41,14 +40,14 @@ def shown(value: qorwine.RegValue) -> str:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--build", default=os.environ.get("QOR_WIN_BUILD") or qorwine.REPO / "build" / f"main-{qorwine.host_flavour()}")
+    ap.add_argument("--build", type=Path)
     ap.add_argument("--sample", required=True, type=Path)
     ap.add_argument("--timeout", type=float, default=120)
     ap.add_argument("args", nargs="?", default="")
     opt = ap.parse_args()
 
     sample = sp.Sample(opt.sample.resolve())
-    env = qorwine.WineEnv.start(Path(opt.build).resolve())
+    env = qorwine.WineEnv.start((opt.build or qorwine.default_build("main")).resolve())
     try:
         env.reset()
         kit = env.host_path("C:\\kit")
