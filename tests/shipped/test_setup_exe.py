@@ -25,6 +25,12 @@ WINDOWS_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "SHEL
 WIDE_ON_9X = {"MultiByteToWideChar", "WideCharToMultiByte"}
 
 
+def is_wide_character_function(name: str) -> bool:
+    """True for a Win32 function of the wide-character family (its name ends
+    in W after a lower-case letter or digit) that Windows 95/98 lacks."""
+    return re.fullmatch(r"\w*[a-z0-9]W", name) is not None and name not in WIDE_ON_9X
+
+
 def allowed_imports() -> dict[str, set[str]]:
     allowed, dll = {}, None
     for line in (HERE / "win9x_imports.txt").read_text().splitlines():
@@ -56,6 +62,24 @@ def test_is_a_32_bit_gui_program_for_windows_4(image):
     assert image.os_version <= (4, 0), f"operating system version {image.os_version}"
 
 
+@pytest.mark.parametrize("name, wide", [
+    ("CreateSemaphoreW", True), ("lstrlenW", True), ("RegSetValueExW", True), ("GetTempPath2W", True),
+    ("CreateSemaphoreA", False), ("MultiByteToWideChar", False), ("WideCharToMultiByte", False),
+    ("InitCommonControls", False), ("_lopen", False), ("LZOpenFileA", False),
+])
+def test_wide_character_functions_are_told_apart(name, wide):
+    assert is_wide_character_function(name) == wide
+
+
+def test_the_import_table_is_read(image):
+    # Calls setup.exe is known to make, one from each of four DLLs: without
+    # them the checks below would pass on a table read as empty.
+    found = {f"{dll.upper()}!{name}" for dll, names in image.imports.items() for name in names}
+    expected = {"KERNEL32.DLL!CreateFileA", "USER32.DLL!DialogBoxParamA", "ADVAPI32.DLL!RegOpenKeyExA",
+                "LZ32.DLL!LZOpenFileA"}
+    assert expected <= found, f"missing from the import table as read: {sorted(expected - found)}"
+
+
 def test_imports_only_dlls_of_windows(image):
     others = sorted(dll for dll in image.imports if dll.upper() not in WINDOWS_DLLS)
     assert not others, f"setup.exe links against DLLs that are not Windows' own: {others}"
@@ -63,7 +87,7 @@ def test_imports_only_dlls_of_windows(image):
 
 def test_imports_no_wide_character_functions(image):
     wide = sorted(f"{dll}!{name}" for dll, names in image.imports.items() for name in names
-                  if re.fullmatch(r"\w*[a-z0-9]W", name) and name not in WIDE_ON_9X)
+                  if is_wide_character_function(name))
     assert not wide, f"Windows 95/98 has these only as failing stubs: {wide}"
 
 
