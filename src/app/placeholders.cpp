@@ -17,10 +17,12 @@ bool UpdateSetupProgram(SetupApp&) { return true; }
 
 // The [REGISTRY] and [PROGMAN] sections: nothing is written or recorded yet,
 // so there is nothing of an earlier installation to remove either.
-void RemoveRecordedRegistryEntries(SetupApp&) {}
-bool ApplyRegistrySection(SetupApp&) { return true; }
-void RemoveRecordedProgmanEntries(SetupApp&) {}
-bool ApplyProgmanSection(SetupApp&) { return true; }
+int RemoveRecordedRegistryEntries(SetupApp&) { return 0; }
+int ApplyRegistryScript(SetupApp&) { return 1; }
+int RemoveRecordedShortcuts(SetupApp&) { return 0; }
+int ApplyShortcutScript(SetupApp&) { return 1; }
+int DeleteMatchingFiles(const std::string&, const std::string&) { return 0; }
+bool IsLockedError() { return false; }
 
 // The authoring modes are not in the program yet: they fail.
 bool BuildPackage(SetupApp& app) {

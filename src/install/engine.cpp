@@ -92,7 +92,7 @@ void FreeScript(SetupApp& app) { app.script.Free(); }
 bool InstallSteps(SetupApp& app) {
   if (app.PollAbort()) return false;
   if (!UpdateSetupProgram(app)) return false;
-  if (!ApplyRegistrySection(app)) return false;
+  if (!ApplyRegistryScript(app)) return false;
   return InstallAllFiles(app);
 }
 
@@ -161,7 +161,7 @@ bool RunInstallMode(SetupApp& app) {
     app.failureKind = kFailureFailed;
     result = false;
   } else {
-    RemoveRecordedProgmanEntries(app);
+    RemoveRecordedShortcuts(app);
     RemoveRecordedRegistryEntries(app);
     result = UnderProgressWindow(app, [&] { return InstallSteps(app); });
     WriteNotifyNewVer();
@@ -169,7 +169,7 @@ bool RunInstallMode(SetupApp& app) {
 
   EndUpdateMarker();
   if (result) {
-    result = ApplyProgmanSection(app);
+    result = ApplyShortcutScript(app) != 0;
     if (!result) app.failureKind = kFailureFailed;
   }
   return result;
