@@ -1,9 +1,8 @@
 // Operations whose subsystems are not in the program yet. Each does nothing:
-// an installation step it stands for has nothing to do, the authoring modes
-// fail. Its subsystem replaces it here when it lands.
+// an installation step it stands for has nothing to do.
+// Its subsystem replaces it here when it lands.
 #include "app/setup_app.h"
 #include "companions/mail_scanner.h"
-#include "install/package_builder.h"
 #include "install/restart_replace.h"
 #include "system/script_sections.h"
 #include "uninstall/uninstall.h"
@@ -23,13 +22,6 @@ int RemoveRecordedShortcuts(SetupApp&) { return 0; }
 int ApplyShortcutScript(SetupApp&) { return 1; }
 int DeleteMatchingFiles(const std::string&, const std::string&) { return 0; }
 bool IsLockedError() { return false; }
-
-// The authoring modes are not in the program yet: they fail.
-bool BuildPackage(SetupApp& app) {
-  app.failureKind = kFailureFailed;
-  return false;
-}
-bool RebuildSection(SetupApp&) { return false; }
 
 // The mail scanner is left alone: it counts as not running and its
 // configuration is never offered.
