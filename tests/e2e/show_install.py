@@ -9,7 +9,9 @@ installation record from the registry.
 SAMPLE_DIR is what sample/make-sample made (its source/ folder is copied to
 C:\\kit in the prefix, whose program C:\\kit\\setup.exe then runs with
 "/quiet" and the argument text). The prefix lives in CROSS_BUILD/wine and is
-reset first. Exits 0 when the installation ended with exit code 0 and every
+reset first. With --package the program first builds the one-file installer
+C:\\pkg\\setup.exe from C:\\kit ("/pack"), and the installation runs from that
+file alone instead of the folder. Exits 0 when the installation ended with exit code 0 and every
 product file arrived intact, else 1.
 """
 
@@ -43,6 +45,7 @@ def main() -> int:
     ap.add_argument("--build", type=Path)
     ap.add_argument("--sample", required=True, type=Path)
     ap.add_argument("--timeout", type=float, default=120)
+    ap.add_argument("--package", action="store_true", help="build a package with /pack and install from it")
     ap.add_argument("args", nargs="?", default="")
     opt = ap.parse_args()
 
@@ -54,7 +57,19 @@ def main() -> int:
         sp.copy_source(sample, kit)
         print(f"the sample set is at C:\\kit ({len(list(kit.iterdir()))} files)")
         ok_to_boxes = qorwine.rule("click:1", kind="messagebox", has=1, count="*")
-        result = env.run("C:\\kit\\setup.exe", ("/quiet " + opt.args).strip(), rules=[ok_to_boxes],
+        program = "C:\\kit\\setup.exe"
+        if opt.package:
+            env.host_path("C:\\pkg").mkdir(parents=True, exist_ok=True)
+            program = "C:\\pkg\\setup.exe"
+            packed = env.run("C:\\kit\\setup.exe", f'/pack"C:\\kit","{program}"', rules=[ok_to_boxes],
+                             timeout=opt.timeout)
+            print(packed.describe())
+            package = env.host_path(program)
+            if packed.exit_code != 0 or not package.is_file():
+                print(f"\n/pack failed with exit code {packed.exit_code}")
+                return 1
+            print(f"\n/pack exit code 0: {program} holds the whole set ({package.stat().st_size} bytes)\n")
+        result = env.run(program, ("/quiet " + opt.args).strip(), rules=[ok_to_boxes],
                          timeout=opt.timeout)
         print(result.describe())
         for problem in result.problems():

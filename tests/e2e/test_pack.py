@@ -189,15 +189,14 @@ def test_build_rewrites_the_numbers_and_keeps_the_rest(qor, sample_set, tools):
 
 def unreadable_installed(kit: Kit, qor) -> tuple[str, list]:
     name = kit.script().file_lines()[1][1].name
-    return "FILES", [(f"Nie można odczytać pliku źródłowego:\nC:\\inst\\{name}", None, [1])]
+    (qor.host_path("C:\\inst") / name).unlink()
+    return "FILES", [(f"Nie można odczytać pliku źródłowego:\nC:\\inst\\{name}", "none", [1])]
 
 
 def unreadable_stored(kit: Kit, qor) -> tuple[str, list]:
-    name = kit.script().file_lines()[1][1].name
-    (qor.host_path("C:\\inst") / name).write_bytes(b"x")
     cname = kit.script().file_lines()[1][1].cname
     kit.path(cname).unlink()
-    return "FILES", [(f"Nie można odczytać pliku docelowego:\n{kit.win}\\{cname}", None, [1])]
+    return "FILES", [(f"Nie można odczytać pliku docelowego:\n{kit.win}\\{cname}", "none", [1])]
 
 
 def missing_section(kit: Kit, qor) -> tuple[str, list]:
@@ -212,16 +211,28 @@ def conditional_line(kit: Kit, qor) -> tuple[str, list]:
     return "FILES", []
 
 
-@pytest.mark.parametrize("spoil", [unreadable_installed, unreadable_stored, missing_section, conditional_line])
+def role_reference(kit: Kit, qor) -> tuple[str, list]:
+    # An installed name given as a role's path means nothing before an install.
+    def change(s: sp.Script) -> None:
+        i, f = s.file_lines()[1]
+        s.lines[i] = f.text().replace(f'"{f.name}"', '$"Main"', 1)
+    kit.edit(change)
+    return "FILES", []
+
+
+@pytest.mark.parametrize("spoil", [unreadable_installed, unreadable_stored, missing_section, conditional_line,
+                                   role_reference])
 def test_build_failures_leave_the_script_alone(qor, sample_set, tools, spoil):
     kit = Kit(qor, sample_set, tools)
-    qor.host_path("C:\\inst").mkdir(parents=True, exist_ok=True)
+    installed = qor.host_path("C:\\inst")
+    installed.mkdir(parents=True)
+    for _, f in kit.script().file_lines():
+        (installed / f.name).write_bytes((sample_set.installed / f.name).read_bytes())
     kit.edit(lambda s: s.set_file(s.file_lines()[1][1].name, size="1", checksum="0x1", csize="2", csum="0x2"))
     section, expected = spoil(kit, qor)
     before = kit.path("setup.dat").read_bytes()
     r = qor.run_setup(f'/build"{kit.win}","C:\\inst","{kit.win}\\setup.dat","{section}"', exe=kit.setup,
                       rules=[OK_TO_EVERY_BOX], timeout=60)
     assert r.exit_code == 2
-    got = [(t, None if i == "none" or not i else i, b) for t, i, b in boxes(r)]
-    assert got == expected + [(NOT_UPDATED, None, [1]), (FAILED, "warning", [1])], r.describe()
+    assert boxes(r) == expected + [(NOT_UPDATED, "none", [1]), (FAILED, "warning", [1])], r.describe()
     assert kit.path("setup.dat").read_bytes() == before
