@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/setup_app.h"
+#include "bench_support.h"
 #include "install/file_checksum.h"
 #include "install/install_file.h"
 #include "script/file_table.h"
@@ -32,16 +33,7 @@
 
 namespace {
 
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Now;
 
 struct Measurement {
   const char* name;
@@ -99,16 +91,10 @@ bool ExpandAll(qor::SetupApp& app, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: install_bench FOLDER [ROUNDS]\n");
-    return 2;
-  }
-  std::string folder = argv[1];
-  if (folder.back() != '\\') folder += '\\';
-  int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  std::string folder, out;
+  int rounds = 0;
+  if (!bench::ReadArguments(argc, argv, "install_bench", folder, out, rounds)) return 2;
   std::string stored = folder + "big.dat";
-  std::string out = folder + "out\\";
-  CreateDirectoryA(out.c_str(), nullptr);
 
   std::uint32_t checksum = 0, packedChecksum = 0;
   std::int32_t size = 0, packedSize = 0;
