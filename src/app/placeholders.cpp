@@ -14,10 +14,8 @@ void RunUninstall(SetupApp&) {}
 // Replacing the setup program itself comes with the self-update.
 bool UpdateSetupProgram(SetupApp&) { return true; }
 
-// The [REGISTRY] and [PROGMAN] sections: nothing is written or recorded yet,
-// so there is nothing of an earlier installation to remove either.
-int RemoveRecordedRegistryEntries(SetupApp&) { return 0; }
-int ApplyRegistryScript(SetupApp&) { return 1; }
+// The [PROGMAN] section: nothing is made or recorded yet, so there is
+// nothing of an earlier installation to remove either.
 int RemoveRecordedShortcuts(SetupApp&) { return 0; }
 int ApplyShortcutScript(SetupApp&) { return 1; }
 int DeleteMatchingFiles(const std::string&, const std::string&) { return 0; }
