@@ -94,7 +94,7 @@ void SetupApp::ReportOutcome(int result) {
     else if (!buildMode && !packMode && !quietMode)
       ResultDialog(kSuccess, reminder).Show();
     if (!buildMode && !packMode) LaunchUpdateComponent();
-  } else if (failureKind == kFailureNone) {
+  } else if (failureKind == kFailureNone && !relaunchProgram.empty()) {
     std::string commandLine = "setup  " + relaunchArguments;
     STARTUPINFOA startup;
     GetStartupInfoA(&startup);
@@ -116,6 +116,8 @@ void SetupApp::ReportOutcome(int result) {
     ShowMessage(kAborted, MB_OK | MB_ICONEXCLAMATION);
     exitCode = 3;
   } else {
+    // Failed, or a failure that named no program to hand over to: nothing
+    // is started in its place.
     ShowMessage(kFailed, MB_OK | MB_ICONEXCLAMATION);
     exitCode = 2;
   }

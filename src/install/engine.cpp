@@ -91,9 +91,18 @@ void FreeScript(SetupApp& app) { app.script.Free(); }
 
 bool InstallSteps(SetupApp& app) {
   if (app.PollAbort()) return false;
-  if (!UpdateSetupProgram(app)) return false;
-  if (!ApplyRegistryScript(app)) return false;
-  return InstallAllFiles(app);
+  // Only the setup program's own step may end the run for a hand-over, and
+  // only with the program to hand over to; any other false is a failure,
+  // whatever the step left in failureKind. (A cancel is turned into the
+  // aborted outcome by the session afterwards.)
+  bool ok = UpdateSetupProgram(app);
+  if (!ok && !app.relaunchProgram.empty() && app.failureKind == kFailureNone) return false;
+  ok = ok && ApplyRegistryScript(app) && InstallAllFiles(app);
+  if (!ok) {
+    app.relaunchProgram.clear();
+    app.failureKind = kFailureFailed;
+  }
+  return ok;
 }
 
 namespace {
