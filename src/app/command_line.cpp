@@ -101,7 +101,43 @@ bool ReadAuthoringValues(const char*& p, std::string* values[], int count) {
   return true;
 }
 
+// A quoted switch value: the scanner takes every byte up to the next double
+// quote, so a value holding one cannot be passed (no Windows path does).
+void AppendQuoted(std::string& out, const char* name, const std::string& value) {
+  if (value.find('"') != std::string::npos) return;
+  out += ' ';
+  out += name;
+  out += '"';
+  out += value;
+  out += '"';
+}
+
 }  // namespace
+
+std::string ForwardedSwitches(const SetupApp& app) {
+  std::string out;
+  if (app.quietMode) out += " /quiet";
+  if (app.noAutostart) out += " /noautostart";
+  const std::string& block = app.definedNames;
+  for (std::size_t i = 0; i < block.size() && block[i] != '\0';) {
+    std::size_t end = block.find('\0', i);
+    if (end == std::string::npos) end = block.size();
+    const std::string name = block.substr(i, end - i);
+    // The quoted form ends a name at a double quote, the bare form at a
+    // slash; a name read from either form holds at most one of the two.
+    if (name.find('"') == std::string::npos)
+      out += " /def=\"" + name + "\"";
+    else
+      out += " /def=" + name;
+    i = end + 1;
+  }
+  if (app.sourceKind == kSourceLocal || app.sourceKind == kSourceNetwork) {
+    if (!app.sourcePath.empty()) AppendQuoted(out, app.sourceIsInstalled ? "/srcinst=" : "/src=", app.sourcePath);
+    if (app.sourceKind == kSourceNetwork) out += " /netinst";
+  }
+  if (!app.installPath.empty()) AppendQuoted(out, "/inst=", app.installPath);
+  return out;
+}
 
 const char* SkipProgramName(const char* commandLine) {
   const char* p = commandLine;

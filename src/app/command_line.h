@@ -38,6 +38,14 @@ class CommandLinePlatform {
 // /build or /pack.
 int ScanCommandLine(SetupApp& app, const char* args, CommandLinePlatform& platform);
 
+// The switches that shaped this run, for a setup program that takes the run
+// over (the hand-over to a newer copy, the start of the installed copy):
+// /quiet, /noautostart, every /def= name, the source (/src= or /srcinst=, and
+// /netinst for a network installation) and /inst=. Each switch is preceded by
+// a space; empty when there is nothing to pass on. ScanCommandLine reads the
+// text back into the same settings.
+std::string ForwardedSwitches(const SetupApp& app);
+
 // The argument text of a whole command line: what follows the program name
 // (either quoted or ending at the first blank) and the blanks after it, as
 // the start-up code hands it to a Windows program's entry point.

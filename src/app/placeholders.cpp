@@ -3,16 +3,12 @@
 // Its subsystem replaces it here when it lands.
 #include "app/setup_app.h"
 #include "companions/mail_scanner.h"
-#include "install/restart_replace.h"
 #include "system/script_sections.h"
 #include "uninstall/uninstall.h"
 
 namespace qor {
 
 void RunUninstall(SetupApp&) {}
-
-// Replacing the setup program itself comes with the self-update.
-bool UpdateSetupProgram(SetupApp&) { return true; }
 
 // The [PROGMAN] section: nothing is made or recorded yet, so there is
 // nothing of an earlier installation to remove either.

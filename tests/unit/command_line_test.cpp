@@ -236,6 +236,65 @@ TEST(CommandLine, AuthoringModes) {
   }
 }
 
+// What a run passes on to the setup program that takes it over reads back
+// into the same settings, behind the hand-over's own switch as the new
+// process gets it.
+TEST(CommandLine, ForwardedSwitchesReadBackIntoTheSameRun) {
+  struct Case {
+    const char* note;
+    bool quiet, noAutostart, sourceIsInstalled;
+    std::string names;
+    int kind;
+    const char* source;
+    const char* install;
+  } cases[] = {
+      {"quiet, two names, a folder source", true, false, false, Block({"NOCTXMENU", "NOMONITOR"}), 0, "C:\\kit\\",
+       "C:\\Program Files\\Qor_Vex"},
+      {"an installed copy as the source", false, true, true, "", 0, "D:\\Qor Vex", "C:\\Q"},
+      {"a network installation", false, false, false, "", 2, "\\\\srv\\qor", "\\\\srv\\qor"},
+      {"internet: the record names the source", true, false, false, "", 1, "", "C:\\Q"},
+      // A name from the quoted form may hold a slash, one from the bare
+      // form a double quote; each goes back in the form that keeps it.
+      {"names with a slash, a quote, Polish letters", false, false, false, Block({"A/B", "C\"D", "\xAF\xD3\xA3W"}), 0,
+       "C:\\kit", "C:\\Q"},
+  };
+  for (const auto& c : cases) {
+    SetupApp app;
+    app.quietMode = c.quiet;
+    app.noAutostart = c.noAutostart;
+    app.sourceIsInstalled = c.sourceIsInstalled;
+    app.definedNames = c.names;
+    app.sourceKind = c.kind;
+    app.sourcePath = c.source;
+    app.installPath = c.install;
+    const std::string text = "/copy_process_file,1f4d,\"C:\\Q\\Setup2.exe\",\"C:\\Q\\setup.exe\"" +
+                             qor::ForwardedSwitches(app);
+    Scan s(text.c_str());
+    EXPECT_EQ(s.result, 1) << c.note << ": " << text;
+    EXPECT_EQ(s.platform.calls, std::vector<std::string>{"copy 1F4 C:\\Q\\Setup2.exe > C:\\Q\\setup.exe"}) << c.note;
+    EXPECT_TRUE(s.app.skipSettings) << c.note;
+    EXPECT_EQ(s.app.quietMode, c.quiet) << c.note << ": " << text;
+    EXPECT_EQ(s.app.noAutostart, c.noAutostart) << c.note << ": " << text;
+    EXPECT_EQ(s.app.definedNames, c.names) << c.note << ": " << text;
+    EXPECT_EQ(s.app.installPath, c.install) << c.note << ": " << text;
+    if (c.kind == 1) {
+      // No switch names the internet: the new process reads it from the record.
+      EXPECT_EQ(s.app.sourceKind, qor::kSourceUnknown) << text;
+      EXPECT_EQ(s.app.sourcePath, "") << text;
+    } else {
+      EXPECT_EQ(s.app.sourceKind, c.kind) << c.note << ": " << text;
+      EXPECT_EQ(s.app.sourcePath, c.source) << c.note << ": " << text;
+      EXPECT_EQ(s.app.sourceIsInstalled, c.sourceIsInstalled) << c.note << ": " << text;
+    }
+  }
+
+  SetupApp plain;
+  EXPECT_EQ(qor::ForwardedSwitches(plain), "");
+  plain.quietMode = true;
+  plain.definedNames = Block({"NOCTXMENU"});
+  EXPECT_EQ(qor::ForwardedSwitches(plain), " /quiet /def=\"NOCTXMENU\"");
+}
+
 TEST(CommandLine, SkipProgramName) {
   EXPECT_STREQ(qor::SkipProgramName("\"C:\\a b\\setup.exe\" /quiet"), "/quiet");
   EXPECT_STREQ(qor::SkipProgramName("C:/x/setup.exe /quiet"), "/quiet");
