@@ -52,8 +52,12 @@ def entry_keys(qor) -> list[str]:
     return sorted((dump.key(ENTRIES) or {}).keys()) if dump else []
 
 
-@pytest.mark.parametrize("quiet", [True, False], ids=["quiet", "interactive"])
-def test_outdated_installed_copy_hands_over_to_setup2(qor, sample_set, tools, quiet):
+# The running program counts as the installed copy whatever the letter case
+# of the path it was started by.
+@pytest.mark.parametrize("quiet,exe", [(True, INSTALLED_SETUP), (False, INSTALLED_SETUP),
+                                       (True, INSTALLED_SETUP.lower().replace("setup.exe", "SETUP.EXE"))],
+                         ids=["quiet", "interactive", "quiet, other letter case"])
+def test_outdated_installed_copy_hands_over_to_setup2(qor, sample_set, tools, quiet, exe):
     kit = Kit(qor, sample_set, tools)
     install_quietly(qor, kit, "/def=NOCTXMENU")
     folder = install_dir(qor)
@@ -63,7 +67,7 @@ def test_outdated_installed_copy_hands_over_to_setup2(qor, sample_set, tools, qu
 
     args = "/quiet /def=NOCTXMENU" if quiet else "/def=NOCTXMENU"
     rules = [OK_TO_EVERY_BOX] if quiet else [UPDATE_SETTINGS, RESULT_OK, OK_TO_EVERY_BOX]
-    r = qor.run_setup(args, exe=INSTALLED_SETUP, rules=rules, timeout=90, wait_children=True)
+    r = qor.run_setup(args, exe=exe, rules=rules, timeout=90, wait_children=True)
     assert r.exit_code == 0
     first, setup2 = programs(r)  # the old copy started Setup2, and nothing else ran
     if quiet:
