@@ -142,3 +142,31 @@ def test_unmeasured_setup_record_neither_hands_over_nor_relaunches(qor, sample_s
     assert not (install_dir(qor) / "Setup2.exe").exists()
     assert (install_dir(qor) / "setup.exe").read_bytes() == (sample_set.installed / "setup.exe").read_bytes()
     assert wrong_files(qor, sample_set) == []
+
+
+@pytest.mark.parametrize("case", ["network source", "no SetupProgram role"])
+def test_nothing_to_keep_current(qor, sample_set, tools, case):
+    """A network installation runs the product from the source itself, and a
+    script without a "SetupProgram" record names no setup program: the run
+    goes on in this process whatever the setup program's record says."""
+    kit = Kit(qor, sample_set, tools)
+    if case == "network source":
+        # The record does not match the running program, which in a network
+        # installation is also the installed one.
+        kit.edit(lambda s: s.set_file("setup.exe", checksum="0x1"))
+        r = qor.run_setup(f'/quiet /src="{kit.win}" /netinst', exe=kit.setup, rules=[OK_TO_EVERY_BOX], timeout=60,
+                          wait_children=True)
+        assert not kit.path("Setup2.exe").exists()
+        assert kit.path("setup.exe").read_bytes() == (sample_set.installed / "setup.exe").read_bytes()
+    else:
+        install_quietly(qor, kit)
+        (install_dir(qor) / "setup.exe").write_bytes(older(sample_set))
+        kit.edit(lambda s: s.set_file("setup.exe", role=""))
+        damage(qor)
+        r = qor.run_setup("/quiet", exe=INSTALLED_SETUP, rules=[OK_TO_EVERY_BOX], timeout=60, wait_children=True)
+        assert (install_dir(qor) / "setup.exe").read_bytes() == older(sample_set), "left as it is"
+        assert not (install_dir(qor) / "Setup2.exe").exists()
+        assert wrong_files(qor, sample_set) == []
+    assert r.exit_code == 0
+    assert box_texts(r) == []
+    assert len(programs(r)) == 1
