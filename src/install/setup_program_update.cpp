@@ -51,6 +51,22 @@ bool StartInstalledCopy(SetupApp& app, const std::string& installed, const char*
   return HandOver(app, installed, arguments);
 }
 
+// InstallFile of a record whose stored file the source holds under
+// sourceName. A source of installed names (/srcinst=) keeps the setup program
+// under its installed name, which the hand-over's new name must not replace
+// there.
+bool InstallFileFrom(SetupApp& app, FileRecord& record, const std::string& sourceName) {
+  FileTable& table = app.fileTable;
+  if (table.SourceNameOf(record) == sourceName) return InstallFile(app, record);
+  const std::string storedName = record.compressedName;
+  record.compressedName = sourceName;
+  table.SetSourceIsInstalled(false);
+  const bool ok = InstallFile(app, record);
+  table.SetSourceIsInstalled(true);
+  record.compressedName = storedName;
+  return ok;
+}
+
 }  // namespace
 
 bool UpdateSetupProgram(SetupApp& app) {
@@ -75,8 +91,9 @@ bool UpdateSetupProgram(SetupApp& app) {
     // The script's copy goes beside this one, replaces it at the next restart
     // in any case, and takes the run over now.
     const std::string target = installed;
+    const std::string sourceName = table.SourceNameOf(setup);
     setup.installedName = kHandOverName;
-    if (!InstallFile(app, setup)) return false;
+    if (!InstallFileFrom(app, setup, sourceName)) return false;
     const std::string setup2 = table.InstalledPath(setup);
     ReplaceAtRestart(app, setup2.c_str(), target.c_str());
     char id[16];

@@ -10,6 +10,8 @@ run as the same program, but their size and checksum are not the script's.
 
 from __future__ import annotations
 
+import shutil
+
 import pytest
 
 from install_support import (INSTALL_DIR, OK_TO_EVERY_BOX, PENDING, SUCCESS, Kit, answer, box_texts, boxes,
@@ -94,6 +96,28 @@ def test_outdated_installed_copy_hands_over_to_setup2(qor, sample_set, tools, qu
     # The swap is also promised for the next restart, should the copy fail.
     pending = qor.reg_value(PENDING, "PendingFileRenameOperations")
     assert pending is not None and pending.value[-2:] == [f"\\??\\{SETUP2}", f"!\\??\\{INSTALLED_SETUP}"]
+
+
+def test_hand_over_from_a_source_of_installed_names(qor, sample_set, tools):
+    """/srcinst=: the source holds the files under their installed names. The
+    script's setup program is read from it as "setup.exe", though it is
+    written as "Setup2.exe"."""
+    kit = Kit(qor, sample_set, tools)
+    install_quietly(qor, kit)
+    source = qor.host_path("C:\\src")
+    shutil.copytree(sample_set.installed, source)
+    shutil.copyfile(kit.path("setup.dat"), source / "setup.dat")
+    folder = install_dir(qor)
+    (folder / "setup.exe").write_bytes(older(sample_set))
+    damage(qor)
+    r = qor.run_setup('/quiet /srcinst="C:\\src"', exe=INSTALLED_SETUP, rules=[OK_TO_EVERY_BOX], timeout=90,
+                      wait_children=True)
+    assert r.exit_code == 0
+    assert box_texts(r) == []
+    assert len(programs(r)) == 2
+    assert (folder / "setup.exe").read_bytes() == (sample_set.installed / "setup.exe").read_bytes()
+    assert not (source / "Setup2.exe").exists()
+    assert wrong_files(qor, sample_set) == []
 
 
 @pytest.mark.parametrize("installed_is", ["current", "older"])
