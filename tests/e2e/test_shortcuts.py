@@ -179,13 +179,23 @@ def test_without_common_folders_the_users_own_are_used(qor, sample_set, tools):
         assert started(qor, name, wait=10) == [resident_start(name)], name
 
 
-def test_a_group_that_cannot_be_made_fails_the_installation(qor, sample_set, tools):
-    # A file stands where the group folder belongs: no link can be saved in
-    # it, and the installation says it failed instead of reporting success.
-    qor.write_file(PROGRAMS + "\\Qor_Vex", b"not a folder")
-    kit = Kit(qor, sample_set, tools)
+@pytest.mark.parametrize("group,blocker,messages", [
+    # A file stands where the group folder belongs: the folder counts as
+    # there, but no link can be saved in it.
+    ("Qor_Vex", "Qor_Vex", [FAILED]),
+    # A file stands where a parent of the group folder belongs: the folder
+    # cannot be made, which is said at once.
+    ("Plik\\Qor_Vex", "Plik", [f"Nie można utworzyć katalogu:\n{PROGRAMS}\\Plik\\Qor_Vex", FAILED]),
+])
+def test_a_group_that_cannot_be_made_fails_the_installation(qor, sample_set, tools, group, blocker, messages):
+    # Either way the installation says it failed instead of reporting success.
+    def rename_group(script):
+        script.lines[script.lines.index('NEW,"Qor_Vex"')] = f'NEW,"{group}"'
+
+    kit = Kit(qor, sample_set, tools).edit(rename_group)
+    qor.write_file(f"{PROGRAMS}\\{blocker}", b"not a folder")
     r = qor.run_setup("/quiet", exe=kit.setup, rules=[OK_TO_EVERY_BOX], timeout=60)
     assert r.exit_code == 2
-    assert [text for text, _, _ in boxes(r)] == [FAILED]
-    assert qor.read_file(PROGRAMS + "\\Qor_Vex") == b"not a folder"
+    assert [text for text, _, _ in boxes(r)] == messages
+    assert qor.read_file(f"{PROGRAMS}\\{blocker}") == b"not a folder"
     assert links(qor, STARTUP) == {}
