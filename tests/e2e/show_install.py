@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Installs the sample product quietly under Wine from its folder and prints
 what happened: the run's transcript and exit code, the files in the install
-folder with their sizes (checked byte for byte against the sample), and the
-installation record from the registry.
+folder with their sizes (checked byte for byte against the sample), the
+program group and autostart shortcuts in the Start menu, the programs the
+installation started, and the installation and shortcut records from the
+registry.
 
     tests/e2e/show_install.py --build CROSS_BUILD --sample SAMPLE_DIR [ARGUMENT TEXT]
 
@@ -28,7 +30,9 @@ sys.path.insert(0, str(qorwine.REPO / "sample"))
 import sample_product as sp  # noqa: E402
 
 INSTALL_DIR = "C:\\Program Files\\Qor_Vex"
-KEYS = [r"HKLM\Software\Qor\Qor_Vex\Setup", r"HKCU\Software\Qor\Qor_Vex\Options"]
+KEYS = [r"HKLM\Software\Qor\Qor_Vex\Setup", r"HKLM\Software\Qor\Qor_Vex\Setup\ProgmanEntries",
+        r"HKCU\Software\Qor\Qor_Vex\Options"]
+PROGRAMS = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"
 
 
 def shown(value: qorwine.RegValue) -> str:
@@ -108,6 +112,19 @@ def main() -> int:
                 print("  (no such key)")
             for name, value in sorted((values or {}).items()):
                 print(f"  {name or '(default)':<20} {shown(value)}")
+        programs = env.host_path(PROGRAMS)
+        print(f"\nshortcuts in {PROGRAMS}:")
+        for p in sorted(programs.rglob("*")) if programs.is_dir() else []:
+            if p.is_file():
+                print("  " + str(p.relative_to(programs)).replace("/", "\\"))
+        # The resident stand-ins record each start in "<program>.log" (the
+        # registry read above gave them time to).
+        print("\nprograms started by the installation (their stand-ins' records):")
+        for log in sorted(folder.glob("*.log")) if folder.is_dir() else []:
+            lines = log.read_text("cp1250", errors="replace").splitlines()
+            for command, cwd in zip(lines[0::2], lines[1::2]):
+                print(f"  {command}   (in {cwd})")
+
         return 0 if result.exit_code == 0 and intact and not result.timed_out else 1
     finally:
         env.stop()
