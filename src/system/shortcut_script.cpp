@@ -132,14 +132,18 @@ std::string FolderWithFallback(int common, int own) {
 }
 
 // Deletes <startup>\<caption>.lnk for every caption of an AUTOSTART record,
-// up to the first empty one. Failures are ignored.
+// up to the first empty one. Failures are ignored. A caption that holds a
+// path separator or a drive colon is passed over: its link would lie outside
+// the Startup folder, and the record may have been edited by anyone.
 void RemoveAutostartShortcuts(const std::string& startup, const std::string& captions) {
   std::size_t start = 0;
   while (start < captions.size()) {
     std::size_t end = captions.find(';', start);
     if (end == std::string::npos) end = captions.size();
     if (end == start) break;
-    DeleteFileA((WithBackslash(startup) + captions.substr(start, end - start) + ".lnk").c_str());
+    const std::string caption = captions.substr(start, end - start);
+    if (caption.find_first_of("\\/:") == std::string::npos)
+      DeleteFileA((WithBackslash(startup) + caption + ".lnk").c_str());
     start = end + 1;
   }
 }

@@ -568,7 +568,10 @@ TEST_CASE(RecordedShortcutsAreRemovedAsRecorded) {
     REQUIRE(none.Write(scratch.startup + "\\" + link + ".lnk", ""));
   for (const char* name : {"QorTest Puste", "QorTest Zajęte", "QorTest Pełne", "QorTest Brak", "", ".", "..", "\\"})
     REQUIRE(regprobe::SetString(HKEY_LOCAL_MACHINE, kRecord, name, "*"));
-  REQUIRE(regprobe::SetString(HKEY_LOCAL_MACHINE, kRecord, "autostart", "QorTest A;QorTest B;;QorTest C;"));
+  REQUIRE(regprobe::SetString(HKEY_LOCAL_MACHINE, kRecord, "autostart",
+                              "QorTest A;..\\QorTest Obok Startu;QorTest B;;QorTest C;"));
+  const std::string outside = Scratch::Parent(scratch.startup) + "\\QorTest Obok Startu.lnk";
+  REQUIRE(none.Write(outside, ""));
 
   // The folder is this process's current folder: its links can go, the
   // folder itself cannot be removed now.
@@ -589,4 +592,5 @@ TEST_CASE(RecordedShortcutsAreRemovedAsRecorded) {
   CHECK(!Exists(scratch.startup + "\\QorTest A.lnk"));
   CHECK(!Exists(scratch.startup + "\\QorTest B.lnk"));
   CHECK(Exists(scratch.startup + "\\QorTest C.lnk")) << "the captions after an empty one are not replayed";
+  CHECK(Exists(outside)) << "a caption that leads out of the Startup folder is not replayed";
 }
