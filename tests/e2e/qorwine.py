@@ -192,7 +192,10 @@ class Result:
 
     @property
     def processes(self) -> list[dict]:
-        return [e for e in self.events if e["event"] == "process"]
+        """Each process as it appeared, with the file name Wine gave it later
+        where it had none yet ("exe" stays "" for one that never got one)."""
+        names = {e["pid"]: e["exe"] for e in self.events if e["event"] == "process-name"}
+        return [dict(e, exe=names.get(e["pid"], e["exe"])) for e in self.events if e["event"] == "process"]
 
     def window(self, title: str) -> Window:
         found = [w for w in self.windows if title in w.title]
@@ -232,6 +235,8 @@ class Result:
                 out.append(f"[{t:>6} ms] closed {e['hwnd']}")
             elif ev == "process":
                 out.append(f"[{t:>6} ms] process {e['pid']} {e['exe']}")
+            elif ev == "process-name":
+                out.append(f"[{t:>6} ms] process {e['pid']} is {e['exe']}")
             elif ev == "start":
                 out.append(f"[{t:>6} ms] start (ANSI code page {e['acp']}, screen {e['screen']})")
             elif ev == "exit":

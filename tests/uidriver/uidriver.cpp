@@ -720,6 +720,7 @@ class Driver {
   Options& opt_;
   PROCESS_INFORMATION pi_{};
   std::map<DWORD, HANDLE> processes_;  // pid -> handle (target and children)
+  std::set<DWORD> unnamed_;            // processes whose file name is not known yet
   std::map<HWND, Tracked> windows_;
 };
 
@@ -735,12 +736,19 @@ void Driver::RefreshProcesses() {
   std::vector<PROCESSENTRY32W> all;
   for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) all.push_back(pe);
   CloseHandle(snap);
+  // A process seen before Wine knew its file name is named once it is known.
+  for (const PROCESSENTRY32W& p : all) {
+    if (!p.szExeFile[0] || !unnamed_.count(p.th32ProcessID)) continue;
+    unnamed_.erase(p.th32ProcessID);
+    Emit("process-name", Json().Num("pid", p.th32ProcessID).Str("exe", p.szExeFile));
+  }
   while (added) {
     added = false;
     for (const PROCESSENTRY32W& p : all) {
       if (processes_.count(p.th32ProcessID) || !processes_.count(p.th32ParentProcessID)) continue;
       HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, p.th32ProcessID);
       processes_[p.th32ProcessID] = h;
+      if (!p.szExeFile[0]) unnamed_.insert(p.th32ProcessID);
       added = true;
       Emit("process", Json().Num("pid", p.th32ProcessID).Num("parent", p.th32ParentProcessID).Str("exe", p.szExeFile));
     }
