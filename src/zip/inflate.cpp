@@ -143,8 +143,9 @@ enum class Step { kContinue, kBlockEnd, kDone, kFail };
 
 class Inflater {
  public:
-  Inflater(Stream* in, Workspace& ws, std::uint32_t n, bool cutAtN)
-      : in_(in), ws_(ws), inPos_(ws.in), inEnd_(ws.in), n_(n), remaining_(n), cutAtN_(cutAtN) {}
+  Inflater(Stream* in, Workspace& ws, std::uint32_t n, bool cutAtN, bool genericOnly)
+      : in_(in), ws_(ws), inPos_(ws.in), inEnd_(ws.in), n_(n), remaining_(n), cutAtN_(cutAtN),
+        genericOnly_(genericOnly) {}
   ~Inflater() { std::free(window_); }
 
   void SetUpInput(Stream* out);
@@ -204,6 +205,7 @@ class Inflater {
   const std::uint32_t n_;
   std::uint32_t remaining_;
   const bool cutAtN_;
+  const bool genericOnly_;  // never the processor-specific fast loop
   bool fixedBuilt_ = false;
   TraceLines trace_{ws_.trace};
 };
@@ -687,7 +689,7 @@ Step Inflater::FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* di
 
 Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) {
 #if QOR_INFLATE_BMI2
-  if (CpuFeatures() & kCpuBmi2) return FastLoopBmi2(litlen, dist);
+  if (!genericOnly_ && (CpuFeatures() & kCpuBmi2)) return FastLoopBmi2(litlen, dist);
 #endif
   return FastLoopGeneric(litlen, dist);
 }
@@ -744,10 +746,14 @@ Step Inflater::SlowSymbol(const std::uint32_t* litlen, const std::uint32_t* dist
 }  // namespace
 
 int InflateEntry(Stream* in, Stream* out, std::uint32_t n, bool cutAtN) {
+  return inflate_internal::InflateEntryWith(in, out, n, cutAtN, inflate_internal::FastLoop::kChosen);
+}
+
+int inflate_internal::InflateEntryWith(Stream* in, Stream* out, std::uint32_t n, bool cutAtN, FastLoop loop) {
   if (n == 0) return 0;
   std::unique_ptr<Workspace> ws(new (std::nothrow) Workspace);
   if (!ws) return 0;
-  Inflater inflater(in, *ws, n, cutAtN);
+  Inflater inflater(in, *ws, n, cutAtN, loop == FastLoop::kGeneric);
   if (!inflater.SetUpOutput(out)) return 0;
   inflater.SetUpInput(out);
   const int result = inflater.Run();
