@@ -530,51 +530,66 @@ Step Inflater::HuffmanBlock(const std::uint32_t* litlen, const std::uint32_t* di
 // within the bytes still wanted remain, without further checks. Each pass
 // starts with at least 56 bits in the buffer and the table entry for the
 // next symbol already looked up, and ends with one refill.
+//
+// Only the low 8 bits of the local bit count are meaningful: an entry is
+// consumed by subtracting the whole entry (its low 8 bits are the bits it
+// takes), which borrows into the high bits at most. Shift counts are taken
+// modulo 64, as the processor takes them anyway, so that no masking is
+// needed: an entry's consumed bits and its codeword bits (bits 8..13, bit 12
+// and the end-of-block bit 13 being clear in a length or distance entry)
+// are never above 63.
 Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist) {
   constexpr std::uint64_t litMask = (1u << kLitlenTableBits) - 1;
   constexpr std::uint64_t distMask = (1u << kDistTableBits) - 1;
   std::uint64_t bitbuf = bitbuf_;
-  unsigned bitsleft = bitsleft_;
+  std::uint32_t bitsleft = bitsleft_;
   const std::uint8_t* in = inPos_;
   const std::uint8_t* const inLimit = inEnd_ - kFastIn;
   std::uint8_t* out = out_;
-  std::uint8_t* const outStart = out;
-  std::uint8_t* const base = base_;
   const std::uint32_t avail = remaining_ < Room() ? remaining_ : Room();
   std::uint8_t* const outLimit = out + (avail - kMaxMatch);
   Step step = Step::kContinue;
 
   // Bits above bitsleft may already hold the next input bytes: OR-ing the
   // same bytes in again leaves them as they are.
-#define QOR_REFILL()                   \
-  do {                                 \
-    bitbuf |= Load64(in) << bitsleft;  \
-    in += (63 - bitsleft) >> 3;        \
-    bitsleft |= 56;                    \
+#define QOR_REFILL()                             \
+  do {                                           \
+    bitbuf |= Load64(in) << (bitsleft & 63);     \
+    in += 7 - ((bitsleft >> 3) & 7);             \
+    bitsleft |= 56;                              \
   } while (0)
-#define QOR_CONSUME(n)    \
-  do {                    \
-    bitbuf >>= (n);       \
-    bitsleft -= (n);      \
+#define QOR_CONSUME_ENTRY(e) \
+  do {                       \
+    bitbuf >>= (e) & 63;     \
+    bitsleft -= (e);         \
   } while (0)
+#define QOR_CONSUME(n) \
+  do {                 \
+    bitbuf >>= (n);    \
+    bitsleft -= (n);   \
+  } while (0)
+// Base plus the extra bits that follow the codeword in saved.
+#define QOR_VALUE(e, saved) (((e) >> 16) + static_cast<std::uint32_t>(LowBits((saved), (e) & 63) >> (((e) >> 8) & 63)))
 
   QOR_REFILL();
   std::uint32_t e = litlen[bitbuf & litMask];
   while (out <= outLimit && in <= inLimit) {
     if (e & kLiteral) {
       // Up to three literals (45 bits) on one refill.
-      QOR_CONSUME(e & 0xFF);
+      QOR_CONSUME_ENTRY(e);
       *out++ = static_cast<std::uint8_t>(e >> 16);
       e = litlen[bitbuf & litMask];
       if (e & kLiteral) {
-        QOR_CONSUME(e & 0xFF);
+        QOR_CONSUME_ENTRY(e);
         *out++ = static_cast<std::uint8_t>(e >> 16);
         e = litlen[bitbuf & litMask];
         if (e & kLiteral) {
-          QOR_CONSUME(e & 0xFF);
+          // At most 45 bits gone: 11 remain for the next lookup, which
+          // need not wait for the refill.
+          QOR_CONSUME_ENTRY(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
-          QOR_REFILL();
           e = litlen[bitbuf & litMask];
+          QOR_REFILL();
           continue;
         }
       }
@@ -588,16 +603,19 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
         QOR_CONSUME(kLitlenTableBits);
         e = litlen[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
         if (e & kLiteral) {
-          QOR_CONSUME(e & 0xFF);
+          QOR_CONSUME_ENTRY(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
-          QOR_REFILL();
           e = litlen[bitbuf & litMask];
+          QOR_REFILL();
           continue;
         }
+        // A long length code: top the buffer up again, so that the bits
+        // after the distance still suffice for the next lookup (below).
+        QOR_REFILL();
       }
       if (e & kExceptional) {
         if (e & kEndOfBlock) {
-          QOR_CONSUME(e & 0xFF);
+          QOR_CONSUME_ENTRY(e);
           step = Step::kBlockEnd;
         } else {
           step = Step::kFail;
@@ -605,11 +623,12 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
         break;
       }
     }
-    // A length (at most 20 bits with its extra bits) and a distance (at
-    // most 28): 48 of the 56 bits.
+    // A length from the main table (at most 16 bits with its extra bits, or
+    // 9 after the refill above) and a distance (at most 28): at least 12 of
+    // the 56 bits remain after them.
     std::uint64_t saved = bitbuf;
-    QOR_CONSUME(e & 0xFF);
-    const std::uint32_t len = EntryValue(e, saved);
+    QOR_CONSUME_ENTRY(e);
+    const std::uint32_t len = QOR_VALUE(e, saved);
     e = dist[bitbuf & distMask];
     if (e & kExceptional) {
       if (!(e & kSubtable)) {
@@ -624,16 +643,16 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
       }
     }
     saved = bitbuf;
-    QOR_CONSUME(e & 0xFF);
-    const std::uint32_t d = EntryValue(e, saved);
-    if (d > static_cast<std::uintptr_t>(out - base)) {
+    QOR_CONSUME_ENTRY(e);
+    const std::uint32_t d = QOR_VALUE(e, saved);
+    if (d > static_cast<std::uintptr_t>(out - base_)) {
       step = Step::kFail;  // reaches before the first byte
       break;
     }
-    // The next symbol's entry is fetched before the copy, so that the two
-    // overlap.
-    QOR_REFILL();
+    // The next symbol's entry is fetched before the refill, with the bits
+    // that remain, and both before the copy, so that they overlap.
     e = litlen[bitbuf & litMask];
+    QOR_REFILL();
 
     // Word copies run past the match by up to 39 bytes: there is room, and
     // whatever lands there is overwritten by the bytes that follow.
@@ -655,22 +674,38 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
       }
     } else if (d == 1) {
       const std::uint64_t v = 0x0101010101010101ull * *src;
-      do {
+      std::memcpy(dst, &v, 8);
+      std::memcpy(dst + 8, &v, 8);
+      dst += 16;
+      while (dst < out) {
         std::memcpy(dst, &v, 8);
         dst += 8;
-      } while (dst < out);
+      }
     } else {
-      do *dst++ = *src++;
-      while (dst < out);
+      // A word taken d bytes back holds d bytes already produced first:
+      // store it and move on by d, so that the next word starts with them.
+      Copy8(dst, src);
+      dst += d;
+      src += d;
+      Copy8(dst, src);
+      dst += d;
+      src += d;
+      while (dst < out) {
+        Copy8(dst, src);
+        dst += d;
+        src += d;
+      }
     }
   }
 #undef QOR_REFILL
 #undef QOR_CONSUME
+#undef QOR_CONSUME_ENTRY
+#undef QOR_VALUE
 
   bitbuf_ = bitbuf;
-  bitsleft_ = bitsleft;
+  bitsleft_ = bitsleft & 0xFF;
   inPos_ = in;
-  remaining_ -= static_cast<std::uint32_t>(out - outStart);
+  remaining_ -= static_cast<std::uint32_t>(out - out_);
   out_ = out;
   return step;
 }
