@@ -21,6 +21,31 @@ namespace {
 
 constexpr unsigned kCopyChunk = 32768;
 
+// The cancel check takes a round trip to the window system (tens of
+// microseconds under Wine), longer than moving a chunk from the cache. The
+// copy makes it before its first chunk and then once kPollInterval
+// milliseconds have passed, so that an Esc is still answered within a
+// fraction of a second (a chunk from a floppy takes about as long itself).
+constexpr DWORD kPollInterval = 50;
+
+class CancelCheck {
+ public:
+  explicit CancelCheck(SetupApp& app) : app_(app) {}
+  // True once the user has asked to stop.
+  bool Stopped() {
+    const DWORD now = GetTickCount();
+    if (!first_ && now - last_ < kPollInterval) return app_.abortRequested;
+    first_ = false;
+    last_ = now;
+    return app_.PollAbort();
+  }
+
+ private:
+  SetupApp& app_;
+  bool first_ = true;
+  DWORD last_ = 0;
+};
+
 void Fail(SetupApp& app, const char* format, const std::string& name) {
   char text[1024];
   std::snprintf(text, sizeof text, format, name.c_str());
@@ -119,8 +144,9 @@ bool CopyFromSource(SetupApp& app, const FileRecord& record, CopyDestination& de
   std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
   std::uint32_t copied = 0;
   bool writeError = false;
+  CancelCheck cancel(app);
   for (;;) {
-    if (app.PollAbort()) break;
+    if (cancel.Stopped()) break;
     std::uint32_t got = ReadSourceFile(app, source, buffer.get(), kCopyChunk);
     if (got == 0) break;
     copied += got;
