@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/cancel_check.h"
 #include "app/messages.h"
 #include "app/progress.h"
 #include "app/setup_app.h"
@@ -20,31 +21,6 @@ namespace qor {
 namespace {
 
 constexpr unsigned kCopyChunk = 32768;
-
-// The cancel check takes a round trip to the window system (tens of
-// microseconds under Wine), longer than moving a chunk from the cache. The
-// copy makes it before its first chunk and then once kPollInterval
-// milliseconds have passed, so that an Esc is still answered within a
-// fraction of a second (a chunk from a floppy takes about as long itself).
-constexpr DWORD kPollInterval = 50;
-
-class CancelCheck {
- public:
-  explicit CancelCheck(SetupApp& app) : app_(app) {}
-  // True once the user has asked to stop.
-  bool Stopped() {
-    const DWORD now = GetTickCount();
-    if (!first_ && now - last_ < kPollInterval) return app_.abortRequested;
-    first_ = false;
-    last_ = now;
-    return app_.PollAbort();
-  }
-
- private:
-  SetupApp& app_;
-  bool first_ = true;
-  DWORD last_ = 0;
-};
 
 void Fail(SetupApp& app, const char* format, const std::string& name) {
   char text[1024];
