@@ -128,6 +128,21 @@ inline std::uint32_t EntryValue(std::uint32_t e, std::uint64_t saved) {
   return (e >> 16) + static_cast<std::uint32_t>(LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
 }
 
+// LowBits(v, n) for n < 64 in the fast loop. GCC does not turn the mask into
+// BZHI on its own, so the BMI2 loop states it (BZHI reads the low 8 bits of
+// its count: an entry whose low byte is below 64 may be passed whole).
+template <bool kBmi2>
+__attribute__((always_inline)) inline std::uint64_t FastLowBits(std::uint64_t v, std::uint64_t n) {
+#if QOR_INFLATE_BMI2
+  if constexpr (kBmi2) {
+    std::uint64_t r;
+    asm("bzhi %2, %1, %0" : "=r"(r) : "r"(v), "r"(n));
+    return r;
+  }
+#endif
+  return LowBits(v, static_cast<unsigned>(n & 63));
+}
+
 struct Workspace {
   std::uint32_t litlen[kLitlenTableSize];
   std::uint32_t dist[kDistTableSize];
@@ -181,6 +196,7 @@ class Inflater {
 #if QOR_INFLATE_BMI2
   __attribute__((target("bmi2"))) Step FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* dist);
 #endif
+  template <bool kBmi2>
   __attribute__((always_inline)) inline Step FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist);
   Step SlowSymbol(const std::uint32_t* litlen, const std::uint32_t* dist);
 
@@ -538,6 +554,7 @@ Step Inflater::HuffmanBlock(const std::uint32_t* litlen, const std::uint32_t* di
 // needed: an entry's consumed bits and its codeword bits (bits 8..13, bit 12
 // and the end-of-block bit 13 being clear in a length or distance entry)
 // are never above 63.
+template <bool kBmi2>
 Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist) {
   constexpr std::uint64_t litMask = (1u << kLitlenTableBits) - 1;
   constexpr std::uint64_t distMask = (1u << kDistTableBits) - 1;
@@ -569,7 +586,8 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
     bitsleft -= (n);   \
   } while (0)
 // Base plus the extra bits that follow the codeword in saved.
-#define QOR_VALUE(e, saved) (((e) >> 16) + static_cast<std::uint32_t>(LowBits((saved), (e) & 63) >> (((e) >> 8) & 63)))
+#define QOR_VALUE(e, saved) \
+  (((e) >> 16) + static_cast<std::uint32_t>(FastLowBits<kBmi2>((saved), (e)) >> (((e) >> 8) & 63)))
 
   QOR_REFILL();
   std::uint32_t e = litlen[bitbuf & litMask];
@@ -601,7 +619,7 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
     if (e & kExceptional) {
       if (e & kSubtable) {
         QOR_CONSUME(kLitlenTableBits);
-        e = litlen[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
+        e = litlen[(e >> 16) + FastLowBits<kBmi2>(bitbuf, (e >> 8) & 0xF)];
         if (e & kLiteral) {
           QOR_CONSUME_ENTRY(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
@@ -636,7 +654,7 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
         break;
       }
       QOR_CONSUME(kDistTableBits);
-      e = dist[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
+      e = dist[(e >> 16) + FastLowBits<kBmi2>(bitbuf, (e >> 8) & 0xF)];
       if (e & kExceptional) {
         step = Step::kFail;
         break;
@@ -711,14 +729,14 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
 }
 
 Step Inflater::FastLoopGeneric(const std::uint32_t* litlen, const std::uint32_t* dist) {
-  return FastLoopBody(litlen, dist);
+  return FastLoopBody<false>(litlen, dist);
 }
 
 #if QOR_INFLATE_BMI2
 // The same loop compiled for processors with BMI2, whose shifts by a
 // variable count are single instructions without flag dependencies.
 Step Inflater::FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* dist) {
-  return FastLoopBody(litlen, dist);
+  return FastLoopBody<true>(litlen, dist);
 }
 #endif
 
