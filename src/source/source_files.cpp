@@ -104,7 +104,8 @@ std::unique_ptr<SourceFile> CopyToTemporaryFile(SetupApp& app, std::unique_ptr<S
   std::uint32_t copied = 0;
   char chunk[1024];
   // The cancel check after each chunk, made with the window system every
-  // 50 ms only: asked per 1 KiB it would cost far more than the copy.
+  // few milliseconds only: asked per 1 KiB it would cost far more than the
+  // copy.
   CancelCheck cancel(app);
   for (;;) {
     ProgressPosition(app, static_cast<std::int32_t>(copied));
