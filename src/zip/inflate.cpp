@@ -593,7 +593,7 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
   std::uint32_t e = litlen[bitbuf & litMask];
   while (out <= outLimit && in <= inLimit) {
     if (e & kLiteral) {
-      // Up to three literals (45 bits) on one refill.
+      // Up to four literals (44 bits) on one refill.
       QOR_CONSUME_ENTRY(e);
       *out++ = static_cast<std::uint8_t>(e >> 16);
       e = litlen[bitbuf & litMask];
@@ -602,11 +602,18 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
         *out++ = static_cast<std::uint8_t>(e >> 16);
         e = litlen[bitbuf & litMask];
         if (e & kLiteral) {
-          // At most 45 bits gone: 11 remain for the next lookup, which
-          // need not wait for the refill.
+          // A literal of the main table takes at most 11 bits: after three
+          // (33 bits gone) a fourth one's lookup still has real bits, and
+          // after four (44) so has the next symbol's, which need not wait
+          // for the refill.
           QOR_CONSUME_ENTRY(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
           e = litlen[bitbuf & litMask];
+          if (e & kLiteral) {
+            QOR_CONSUME_ENTRY(e);
+            *out++ = static_cast<std::uint8_t>(e >> 16);
+            e = litlen[bitbuf & litMask];
+          }
           QOR_REFILL();
           continue;
         }
