@@ -118,7 +118,13 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
-inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) { std::memcpy(dst, src, 8); }
+// Eight bytes loaded, then stored: the two may overlap (a match less than 8
+// bytes back), which a memcpy from src to dst would not allow.
+inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) {
+  std::uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
 
 inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
 
