@@ -18,23 +18,32 @@ unsigned DetectCpuFeatures() {
   // __get_cpuid also finds out whether the processor has CPUID at all (a 386
   // or an early 486 has not).
   if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
+  // XCR0, readable once the system has enabled XSAVE, says which register
+  // state the system saves across task switches.
+  unsigned xcr0 = 0;
+  if (c & bit_OSXSAVE) {
+    unsigned xcr0_hi = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(xcr0_hi) : "c"(0));
+  }
   bool sseKept = true;
 #if defined(__i386__)
   // A 32-bit system need not save the XMM registers across task switches, and
   // where it does not even enable them (Windows 95), SSE instructions fault.
-  // The XCR0 register, readable once the system has enabled XSAVE, proves
-  // that it keeps the SSE state. Systems without XSAVE get no SSE features.
-  sseKept = false;
-  if (c & bit_OSXSAVE) {
-    unsigned xcr0_lo = 0, xcr0_hi = 0;
-    __asm__ volatile("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
-    sseKept = (xcr0_lo & 2) != 0;  // bit 1: SSE state
-  }
+  // XCR0 bit 1 (SSE state) proves that it keeps them. Systems without XSAVE
+  // get no SSE features.
+  sseKept = (xcr0 & 2) != 0;
 #endif
   if (sseKept && (c & bit_PCLMUL)) features |= kCpuPclmul;
   if (sseKept && (c & bit_SSE4_1)) features |= kCpuSse41;
-  // BMI2 works on general registers only: no help from the system needed.
-  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_BMI2)) features |= kCpuBmi2;
+  // The 512-bit registers need the SSE, AVX, mask and upper ZMM states kept
+  // (XCR0 bits 1, 2, 5, 6 and 7), whatever the width of the system.
+  const bool zmmKept = (xcr0 & 0xE6) == 0xE6;
+  const bool pclmul = (c & bit_PCLMUL) != 0;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+    // BMI2 works on general registers only: no help from the system needed.
+    if (b & bit_BMI2) features |= kCpuBmi2;
+    if (zmmKept && pclmul && (b & bit_AVX512F) && (c & bit_VPCLMULQDQ)) features |= kCpuAvx512Clmul;
+  }
 #endif
   return features;
 }
@@ -51,7 +60,8 @@ unsigned ParseDisabledCpuFeatures(const char* names) {
       {"pclmul", kCpuPclmul},
       {"sse4.1", kCpuSse41},
       {"bmi2", kCpuBmi2},
-      {"all", kCpuPclmul | kCpuSse41 | kCpuBmi2},
+      {"avx512", kCpuAvx512Clmul},
+      {"all", kCpuPclmul | kCpuSse41 | kCpuBmi2 | kCpuAvx512Clmul},
   };
   unsigned disabled = 0;
   if (!names) return 0;

@@ -4,7 +4,7 @@
 //
 // Native test builds also read the environment variable
 // QOR_DISABLE_CPU_FEATURES, a comma-separated list of feature names
-// ("pclmul", "sse4.1", "bmi2") or "all", and report those features absent, so
+// ("pclmul", "sse4.1", "bmi2", "avx512") or "all", and report those features absent, so
 // that a test run takes the portable paths that a processor without them,
 // and the 32-bit program, take. The shipped program never reads it.
 #pragma once
@@ -15,11 +15,14 @@ enum CpuFeature : unsigned {
   kCpuPclmul = 1u << 0,  // carry-less multiplication (PCLMULQDQ)
   kCpuSse41 = 1u << 1,   // SSE4.1
   kCpuBmi2 = 1u << 2,    // BMI2's flagless shifts (SHLX, SHRX)
+  // AVX-512F with VPCLMULQDQ: carry-less multiplication on all four lanes of
+  // a 512-bit register, the system saving those registers.
+  kCpuAvx512Clmul = 1u << 3,
 };
 
 // The features of this processor that this system lets a program use (on a
 // 32-bit system the SSE ones only when it keeps the SSE registers across task
-// switches). Found on the first call, then kept.
+// switches; the AVX-512 one only when the system keeps the 512-bit registers). Found on the first call, then kept.
 unsigned CpuFeatures();
 
 namespace cpu_internal {

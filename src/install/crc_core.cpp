@@ -121,6 +121,7 @@ std::uint32_t ResolveAndUpdate(std::uint32_t reg, const void* data, std::size_t 
 std::atomic<CrcFn> g_crcImpl{ResolveAndUpdate};
 
 CrcFn ChooseImplementation() {
+  if (crc_internal::CrcWideFoldingUsable()) return crc_internal::CrcUpdateWideFolding;
   return crc_internal::CrcFoldingUsable() ? crc_internal::CrcUpdateFolding
                                           : crc_internal::CrcUpdatePortable;
 }
@@ -138,7 +139,9 @@ std::uint32_t CrcUpdate(std::uint32_t reg, const void* data, std::size_t len) {
 }
 
 const char* crc_internal::CrcImplementationName() {
-  return ChooseImplementation() == crc_internal::CrcUpdateFolding ? "pclmul-folding" : "portable-braided";
+  const CrcFn fn = ChooseImplementation();
+  if (fn == crc_internal::CrcUpdateWideFolding) return "avx512-folding";
+  return fn == crc_internal::CrcUpdateFolding ? "pclmul-folding" : "portable-braided";
 }
 
 }  // namespace qor

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/cancel_check.h"
 #include "app/messages.h"
 #include "app/progress.h"
 #include "app/setup_app.h"
@@ -119,8 +120,9 @@ bool CopyFromSource(SetupApp& app, const FileRecord& record, CopyDestination& de
   std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
   std::uint32_t copied = 0;
   bool writeError = false;
+  CancelCheck cancel(app);
   for (;;) {
-    if (app.PollAbort()) break;
+    if (cancel.Stopped()) break;
     std::uint32_t got = ReadSourceFile(app, source, buffer.get(), kCopyChunk);
     if (got == 0) break;
     copied += got;

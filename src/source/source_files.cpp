@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/cancel_check.h"
 #include "app/messages.h"
 #include "app/progress.h"
 #include "app/setup_app.h"
@@ -102,12 +103,16 @@ std::unique_ptr<SourceFile> CopyToTemporaryFile(SetupApp& app, std::unique_ptr<S
   ProgressOperation(app, operation);
   std::uint32_t copied = 0;
   char chunk[1024];
+  // The cancel check after each chunk, made with the window system every
+  // few milliseconds only: asked per 1 KiB it would cost far more than the
+  // copy.
+  CancelCheck cancel(app);
   for (;;) {
     ProgressPosition(app, static_cast<std::int32_t>(copied));
     std::uint32_t got = source->Read(chunk, sizeof chunk);
     if (got == 0) break;
     copied += got;
-    if (app.PollAbort() || _write(fd, chunk, got) != static_cast<int>(got)) {
+    if (cancel.Stopped() || _write(fd, chunk, got) != static_cast<int>(got)) {
       source.reset();
       _close(fd);
       DeleteFileA(temp);

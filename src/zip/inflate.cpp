@@ -42,6 +42,14 @@
 #define QOR_INFLATE_BMI2 0
 #endif
 
+// The fast loops are not vectorised (see FastLoopGeneric); clang, which
+// builds the fuzz targets, has no such attribute.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QOR_NO_VECTORIZE __attribute__((optimize("no-tree-loop-vectorize")))
+#else
+#define QOR_NO_VECTORIZE
+#endif
+
 namespace qor {
 
 namespace {
@@ -118,7 +126,13 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
-inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) { std::memcpy(dst, src, 8); }
+// Eight bytes loaded, then stored: the two may overlap (a match less than 8
+// bytes back), which a memcpy from src to dst would not allow.
+inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) {
+  std::uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
 
 inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
 
@@ -126,6 +140,21 @@ inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::ui
 // follow the codeword in `saved` (the bit buffer before the entry was consumed).
 inline std::uint32_t EntryValue(std::uint32_t e, std::uint64_t saved) {
   return (e >> 16) + static_cast<std::uint32_t>(LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
+}
+
+// LowBits(v, n) for n < 64 in the fast loop. GCC does not turn the mask into
+// BZHI on its own, so the BMI2 loop states it (BZHI reads the low 8 bits of
+// its count: an entry whose low byte is below 64 may be passed whole).
+template <bool kBmi2>
+__attribute__((always_inline)) inline std::uint64_t FastLowBits(std::uint64_t v, std::uint64_t n) {
+#if QOR_INFLATE_BMI2
+  if constexpr (kBmi2) {
+    std::uint64_t r;
+    asm("bzhi %2, %1, %0" : "=r"(r) : "r"(v), "r"(n));
+    return r;
+  }
+#endif
+  return LowBits(v, static_cast<unsigned>(n & 63));
 }
 
 struct Workspace {
@@ -143,8 +172,9 @@ enum class Step { kContinue, kBlockEnd, kDone, kFail };
 
 class Inflater {
  public:
-  Inflater(Stream* in, Workspace& ws, std::uint32_t n, bool cutAtN)
-      : in_(in), ws_(ws), inPos_(ws.in), inEnd_(ws.in), n_(n), remaining_(n), cutAtN_(cutAtN) {}
+  Inflater(Stream* in, Workspace& ws, std::uint32_t n, bool cutAtN, bool genericOnly)
+      : in_(in), ws_(ws), inPos_(ws.in), inEnd_(ws.in), n_(n), remaining_(n), cutAtN_(cutAtN),
+        genericOnly_(genericOnly) {}
   ~Inflater() { std::free(window_); }
 
   void SetUpInput(Stream* out);
@@ -176,10 +206,16 @@ class Inflater {
   void BuildFixedTables();
   Step HuffmanBlock(const std::uint32_t* litlen, const std::uint32_t* dist);
   Step FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist);
-  Step FastLoopGeneric(const std::uint32_t* litlen, const std::uint32_t* dist);
+  // The fast loops are not vectorised: GCC turns the word copies of a long
+  // match into a vector loop behind run-time overlap checks, whose set-up
+  // costs more than it saves on matches of a few dozen bytes (5% of the
+  // loop's instructions on C headers).
+  QOR_NO_VECTORIZE Step FastLoopGeneric(const std::uint32_t* litlen, const std::uint32_t* dist);
 #if QOR_INFLATE_BMI2
-  __attribute__((target("bmi2"))) Step FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* dist);
+  QOR_NO_VECTORIZE __attribute__((target("bmi2"))) Step FastLoopBmi2(const std::uint32_t* litlen,
+                                                                      const std::uint32_t* dist);
 #endif
+  template <bool kBmi2>
   __attribute__((always_inline)) inline Step FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist);
   Step SlowSymbol(const std::uint32_t* litlen, const std::uint32_t* dist);
 
@@ -204,6 +240,7 @@ class Inflater {
   const std::uint32_t n_;
   std::uint32_t remaining_;
   const bool cutAtN_;
+  const bool genericOnly_;  // never the processor-specific fast loop
   bool fixedBuilt_ = false;
   TraceLines trace_{ws_.trace};
 };
@@ -528,51 +565,75 @@ Step Inflater::HuffmanBlock(const std::uint32_t* litlen, const std::uint32_t* di
 // within the bytes still wanted remain, without further checks. Each pass
 // starts with at least 56 bits in the buffer and the table entry for the
 // next symbol already looked up, and ends with one refill.
+//
+// Only the low 8 bits of the local bit count are meaningful: an entry is
+// consumed by subtracting the whole entry (its low 8 bits are the bits it
+// takes), which borrows into the high bits at most. Shift counts are taken
+// modulo 64, as the processor takes them anyway, so that no masking is
+// needed: an entry's consumed bits and its codeword bits (bits 8..13, bit 12
+// and the end-of-block bit 13 being clear in a length or distance entry)
+// are never above 63.
+template <bool kBmi2>
 Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* dist) {
   constexpr std::uint64_t litMask = (1u << kLitlenTableBits) - 1;
   constexpr std::uint64_t distMask = (1u << kDistTableBits) - 1;
   std::uint64_t bitbuf = bitbuf_;
-  unsigned bitsleft = bitsleft_;
+  std::uint32_t bitsleft = bitsleft_;
   const std::uint8_t* in = inPos_;
   const std::uint8_t* const inLimit = inEnd_ - kFastIn;
   std::uint8_t* out = out_;
-  std::uint8_t* const outStart = out;
-  std::uint8_t* const base = base_;
   const std::uint32_t avail = remaining_ < Room() ? remaining_ : Room();
   std::uint8_t* const outLimit = out + (avail - kMaxMatch);
   Step step = Step::kContinue;
 
   // Bits above bitsleft may already hold the next input bytes: OR-ing the
   // same bytes in again leaves them as they are.
-#define QOR_REFILL()                   \
-  do {                                 \
-    bitbuf |= Load64(in) << bitsleft;  \
-    in += (63 - bitsleft) >> 3;        \
-    bitsleft |= 56;                    \
+#define QOR_REFILL()                             \
+  do {                                           \
+    bitbuf |= Load64(in) << (bitsleft & 63);     \
+    in += 7 - ((bitsleft >> 3) & 7);             \
+    bitsleft |= 56;                              \
   } while (0)
-#define QOR_CONSUME(n)    \
-  do {                    \
-    bitbuf >>= (n);       \
-    bitsleft -= (n);      \
+#define QOR_CONSUME_ENTRY(e) \
+  do {                       \
+    bitbuf >>= (e) & 63;     \
+    bitsleft -= (e);         \
   } while (0)
+#define QOR_CONSUME(n) \
+  do {                 \
+    bitbuf >>= (n);    \
+    bitsleft -= (n);   \
+  } while (0)
+// Base plus the extra bits that follow the codeword in saved.
+#define QOR_VALUE(e, saved) \
+  (((e) >> 16) + static_cast<std::uint32_t>(FastLowBits<kBmi2>((saved), (e)) >> (((e) >> 8) & 63)))
 
   QOR_REFILL();
   std::uint32_t e = litlen[bitbuf & litMask];
   while (out <= outLimit && in <= inLimit) {
     if (e & kLiteral) {
-      // Up to three literals (45 bits) on one refill.
-      QOR_CONSUME(e & 0xFF);
+      // Up to four literals (44 bits) on one refill.
+      QOR_CONSUME_ENTRY(e);
       *out++ = static_cast<std::uint8_t>(e >> 16);
       e = litlen[bitbuf & litMask];
       if (e & kLiteral) {
-        QOR_CONSUME(e & 0xFF);
+        QOR_CONSUME_ENTRY(e);
         *out++ = static_cast<std::uint8_t>(e >> 16);
         e = litlen[bitbuf & litMask];
         if (e & kLiteral) {
-          QOR_CONSUME(e & 0xFF);
+          // A literal of the main table takes at most 11 bits: after three
+          // (33 bits gone) a fourth one's lookup still has real bits, and
+          // after four (44) so has the next symbol's, which need not wait
+          // for the refill.
+          QOR_CONSUME_ENTRY(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
-          QOR_REFILL();
           e = litlen[bitbuf & litMask];
+          if (e & kLiteral) {
+            QOR_CONSUME_ENTRY(e);
+            *out++ = static_cast<std::uint8_t>(e >> 16);
+            e = litlen[bitbuf & litMask];
+          }
+          QOR_REFILL();
           continue;
         }
       }
@@ -584,18 +645,21 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
     if (e & kExceptional) {
       if (e & kSubtable) {
         QOR_CONSUME(kLitlenTableBits);
-        e = litlen[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
+        e = litlen[(e >> 16) + FastLowBits<kBmi2>(bitbuf, (e >> 8) & 0xF)];
         if (e & kLiteral) {
-          QOR_CONSUME(e & 0xFF);
+          QOR_CONSUME_ENTRY(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
-          QOR_REFILL();
           e = litlen[bitbuf & litMask];
+          QOR_REFILL();
           continue;
         }
+        // A long length code: top the buffer up again, so that the bits
+        // after the distance still suffice for the next lookup (below).
+        QOR_REFILL();
       }
       if (e & kExceptional) {
         if (e & kEndOfBlock) {
-          QOR_CONSUME(e & 0xFF);
+          QOR_CONSUME_ENTRY(e);
           step = Step::kBlockEnd;
         } else {
           step = Step::kFail;
@@ -603,11 +667,12 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
         break;
       }
     }
-    // A length (at most 20 bits with its extra bits) and a distance (at
-    // most 28): 48 of the 56 bits.
+    // A length from the main table (at most 16 bits with its extra bits, or
+    // 9 after the refill above) and a distance (at most 28): at least 12 of
+    // the 56 bits remain after them.
     std::uint64_t saved = bitbuf;
-    QOR_CONSUME(e & 0xFF);
-    const std::uint32_t len = EntryValue(e, saved);
+    QOR_CONSUME_ENTRY(e);
+    const std::uint32_t len = QOR_VALUE(e, saved);
     e = dist[bitbuf & distMask];
     if (e & kExceptional) {
       if (!(e & kSubtable)) {
@@ -615,23 +680,23 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
         break;
       }
       QOR_CONSUME(kDistTableBits);
-      e = dist[(e >> 16) + LowBits(bitbuf, (e >> 8) & 0xF)];
+      e = dist[(e >> 16) + FastLowBits<kBmi2>(bitbuf, (e >> 8) & 0xF)];
       if (e & kExceptional) {
         step = Step::kFail;
         break;
       }
     }
     saved = bitbuf;
-    QOR_CONSUME(e & 0xFF);
-    const std::uint32_t d = EntryValue(e, saved);
-    if (d > static_cast<std::uintptr_t>(out - base)) {
+    QOR_CONSUME_ENTRY(e);
+    const std::uint32_t d = QOR_VALUE(e, saved);
+    if (d > static_cast<std::uintptr_t>(out - base_)) {
       step = Step::kFail;  // reaches before the first byte
       break;
     }
-    // The next symbol's entry is fetched before the copy, so that the two
-    // overlap.
-    QOR_REFILL();
+    // The next symbol's entry is fetched before the refill, with the bits
+    // that remain, and both before the copy, so that they overlap.
     e = litlen[bitbuf & litMask];
+    QOR_REFILL();
 
     // Word copies run past the match by up to 39 bytes: there is room, and
     // whatever lands there is overwritten by the bytes that follow.
@@ -653,41 +718,57 @@ Step Inflater::FastLoopBody(const std::uint32_t* litlen, const std::uint32_t* di
       }
     } else if (d == 1) {
       const std::uint64_t v = 0x0101010101010101ull * *src;
-      do {
+      std::memcpy(dst, &v, 8);
+      std::memcpy(dst + 8, &v, 8);
+      dst += 16;
+      while (dst < out) {
         std::memcpy(dst, &v, 8);
         dst += 8;
-      } while (dst < out);
+      }
     } else {
-      do *dst++ = *src++;
-      while (dst < out);
+      // A word taken d bytes back holds d bytes already produced first:
+      // store it and move on by d, so that the next word starts with them.
+      Copy8(dst, src);
+      dst += d;
+      src += d;
+      Copy8(dst, src);
+      dst += d;
+      src += d;
+      while (dst < out) {
+        Copy8(dst, src);
+        dst += d;
+        src += d;
+      }
     }
   }
 #undef QOR_REFILL
 #undef QOR_CONSUME
+#undef QOR_CONSUME_ENTRY
+#undef QOR_VALUE
 
   bitbuf_ = bitbuf;
-  bitsleft_ = bitsleft;
+  bitsleft_ = bitsleft & 0xFF;
   inPos_ = in;
-  remaining_ -= static_cast<std::uint32_t>(out - outStart);
+  remaining_ -= static_cast<std::uint32_t>(out - out_);
   out_ = out;
   return step;
 }
 
 Step Inflater::FastLoopGeneric(const std::uint32_t* litlen, const std::uint32_t* dist) {
-  return FastLoopBody(litlen, dist);
+  return FastLoopBody<false>(litlen, dist);
 }
 
 #if QOR_INFLATE_BMI2
 // The same loop compiled for processors with BMI2, whose shifts by a
 // variable count are single instructions without flag dependencies.
 Step Inflater::FastLoopBmi2(const std::uint32_t* litlen, const std::uint32_t* dist) {
-  return FastLoopBody(litlen, dist);
+  return FastLoopBody<true>(litlen, dist);
 }
 #endif
 
 Step Inflater::FastLoop(const std::uint32_t* litlen, const std::uint32_t* dist) {
 #if QOR_INFLATE_BMI2
-  if (CpuFeatures() & kCpuBmi2) return FastLoopBmi2(litlen, dist);
+  if (!genericOnly_ && (CpuFeatures() & kCpuBmi2)) return FastLoopBmi2(litlen, dist);
 #endif
   return FastLoopGeneric(litlen, dist);
 }
@@ -744,10 +825,14 @@ Step Inflater::SlowSymbol(const std::uint32_t* litlen, const std::uint32_t* dist
 }  // namespace
 
 int InflateEntry(Stream* in, Stream* out, std::uint32_t n, bool cutAtN) {
+  return inflate_internal::InflateEntryWith(in, out, n, cutAtN, inflate_internal::FastLoop::kChosen);
+}
+
+int inflate_internal::InflateEntryWith(Stream* in, Stream* out, std::uint32_t n, bool cutAtN, FastLoop loop) {
   if (n == 0) return 0;
   std::unique_ptr<Workspace> ws(new (std::nothrow) Workspace);
   if (!ws) return 0;
-  Inflater inflater(in, *ws, n, cutAtN);
+  Inflater inflater(in, *ws, n, cutAtN, loop == FastLoop::kGeneric);
   if (!inflater.SetUpOutput(out)) return 0;
   inflater.SetUpInput(out);
   const int result = inflater.Run();

@@ -41,4 +41,16 @@ int InflateEntry(Stream* in, Stream* out, std::uint32_t n, bool cutAtN = false);
 // to 0xFFFFFFFF, result complemented. "abc" gives 0x352441C2.
 std::uint32_t Crc32(const void* data, std::size_t length);
 
+namespace inflate_internal {
+
+// Which loop decodes the bulk of a Huffman block: the one chosen for this
+// processor, or the generic one that every processor (and the 32-bit
+// program) runs. For the benchmark and the tests; the program calls
+// InflateEntry.
+enum class FastLoop { kChosen, kGeneric };
+
+// InflateEntry with the fast loop given.
+int InflateEntryWith(Stream* in, Stream* out, std::uint32_t n, bool cutAtN, FastLoop loop);
+
+}  // namespace inflate_internal
 }  // namespace qor

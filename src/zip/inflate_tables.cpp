@@ -4,12 +4,23 @@ namespace qor::inflate_internal {
 
 namespace {
 
-// The low `bits` bits of code in reverse order: codes are sent most
-// significant bit first, while table indexes take the first bit read lowest.
+// Bytes with their bits in reverse order.
+constexpr auto kReversedBytes = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+    t[b] = static_cast<std::uint8_t>(r);
+  }
+  return t;
+}();
+
+// The low `bits` bits (at most 16) of code in reverse order: codes are sent
+// most significant bit first, while table indexes take the first bit read
+// lowest.
 unsigned Reverse(unsigned code, unsigned bits) {
-  unsigned r = 0;
-  for (unsigned i = 0; i < bits; ++i, code >>= 1) r = r << 1 | (code & 1);
-  return r;
+  const unsigned r16 = unsigned{kReversedBytes[code & 0xFF]} << 8 | kReversedBytes[(code >> 8) & 0xFF];
+  return r16 >> (16 - bits);
 }
 
 }  // namespace
@@ -27,18 +38,25 @@ void BuildDecodeTable(std::uint32_t* table, unsigned tableBits, const std::uint8
   const unsigned used = count - lenCount[0];
 
   // Canonical codes, up to the first one that no longer fits in its length.
+  // The valid codes cover every bit pattern when their shares of the code
+  // space (2^-len each) add up to one; only then can no entry be left
+  // without a symbol.
   std::uint16_t codes[kNumLitlenSyms];
   unsigned valid = 0;
+  std::uint32_t space = 0;  // in units of 2^-kMaxCodeBits
   for (unsigned code = 0, prevLen = 0; valid < used; ++valid) {
     unsigned len = lens[sorted[valid]];
     if (valid) code = (code + 1) << (len - prevLen);
     prevLen = len;
     if (code >= (1u << len)) break;
     codes[valid] = static_cast<std::uint16_t>(code);
+    space += 1u << (kMaxCodeBits - len);
   }
+  const bool complete = space == 1u << kMaxCodeBits;
 
   const unsigned mainSize = 1u << tableBits;
-  for (unsigned i = 0; i < mainSize; ++i) table[i] = kInvalid;
+  if (!complete)
+    for (unsigned i = 0; i < mainSize; ++i) table[i] = kInvalid;
   unsigned nextSub = mainSize;
   unsigned subStart = 0, subBits = 0, subPrefix = ~0u;
   for (unsigned k = 0; k < valid; ++k) {
@@ -60,7 +78,8 @@ void BuildDecodeTable(std::uint32_t* table, unsigned tableBits, const std::uint8
       subStart = nextSub;
       subBits = lens[sorted[last]] - tableBits;
       nextSub += 1u << subBits;
-      for (unsigned i = 0; i < (1u << subBits); ++i) table[subStart + i] = kInvalid;
+      if (!complete)
+        for (unsigned i = 0; i < (1u << subBits); ++i) table[subStart + i] = kInvalid;
       table[prefix] = kExceptional | kSubtable | subStart << 16 | subBits << 8 | tableBits;
     }
     const unsigned rest = len - tableBits;

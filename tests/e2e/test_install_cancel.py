@@ -13,7 +13,9 @@ from install_support import (ABORT_QUESTION, ABORTED, IDNO, IDOK, IDYES, RESULT_
 __all__ = ["sample_set", "tools"]  # fixtures
 
 BIG = "qorbig.dat"
-BIG_SIZE = 128 << 20  # long enough to copy that the Esc lands in the middle
+# Long enough to copy (a few tenths of a second here) that the Esc lands in
+# the middle of it, well before its last cancel check, even on a quiet machine.
+BIG_SIZE = 512 << 20
 AFTER = "readme.txt"  # the big file comes right after this one in the table
 
 

@@ -12,7 +12,7 @@ namespace {
 using qor::cpu_internal::ParseDisabledCpuFeatures;
 
 TEST(CpuFeatures, DisabledNamesAreParsed) {
-  const unsigned all = qor::kCpuPclmul | qor::kCpuSse41 | qor::kCpuBmi2;
+  const unsigned all = qor::kCpuPclmul | qor::kCpuSse41 | qor::kCpuBmi2 | qor::kCpuAvx512Clmul;
   struct Case {
     const char* names;
     unsigned disabled;
@@ -26,6 +26,7 @@ TEST(CpuFeatures, DisabledNamesAreParsed) {
       {"bmi", 0},                                        // only whole names count
       {"bmi22", 0},
       {"avx2,bmi2", qor::kCpuBmi2},                      // unknown names are ignored
+      {"avx512", qor::kCpuAvx512Clmul},
   };
   for (const Case& c : cases)
     EXPECT_EQ(ParseDisabledCpuFeatures(c.names), c.disabled) << (c.names ? c.names : "(null)");

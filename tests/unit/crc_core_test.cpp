@@ -22,9 +22,13 @@ struct Impl {
 };
 
 // The implementations this processor can run: the portable one always, the
-// folding one where usable, and the dispatching entry point.
+// folding ones where usable, and the dispatching entry point.
 std::vector<Impl> Implementations() {
   std::vector<Impl> impls = {{"portable", qor::crc_internal::CrcUpdatePortable}, {"CrcUpdate", qor::CrcUpdate}};
+  if (qor::crc_internal::CrcWideFoldingUsable())
+    impls.push_back({"wide folding", qor::crc_internal::CrcUpdateWideFolding});
+  else
+    std::printf("note: wide folding implementation not usable here\n");
   if (CrcFoldingUsable())
     impls.push_back({"folding", qor::crc_internal::CrcUpdateFolding});
   else
@@ -123,7 +127,9 @@ TEST(CrcCore, SplitCallsChainToTheWholeBuffer) {
 
 TEST(CrcCore, DispatchPicksFoldingExactlyWhenUsable) {
   const std::string name = qor::crc_internal::CrcImplementationName();
-  EXPECT_EQ(name, CrcFoldingUsable() ? "pclmul-folding" : "portable-braided");
+  EXPECT_EQ(name, qor::crc_internal::CrcWideFoldingUsable() ? "avx512-folding"
+                  : CrcFoldingUsable()                       ? "pclmul-folding"
+                                                             : "portable-braided");
 }
 
 }  // namespace
