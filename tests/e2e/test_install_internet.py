@@ -27,7 +27,7 @@ from pathlib import Path
 import pytest
 
 from install_support import (ABORTED, CANNOT_READ_SCRIPT, FAILED, GO_ON, IDCANCEL, IDNO, IDOK, IDYES, OK_TO_EVERY_BOX, SUCCESS,
-                             WELCOME_CONTINUE, WhenShown, answer, boxes, cannot_read, install_dir, interactive,
+                             WELCOME_CONTINUE, WhenShown, answer, boxes, cannot_fetch, cannot_read, install_dir, interactive,
                              present, record, result_texts, rule, sample_tools, sp, tools, wrong_files)
 from qorwine import IDRETRY
 
@@ -42,10 +42,6 @@ NO_WININET = "Brak pliku systemowego WININET.DLL\nNie jest możliwa instalacja p
 NO_CONNECTION = ("Nie można połączyć się z Internetem.\nWybierz powtórzenie operacji, jeżeli\n"
                  "chcesz powtórzyć próbę połączenia\nlub połączysz się poza programem.")
 MISSING = "qor_mcfg.dll"  # its stored form qor_mcfg.dl_ is taken off the server
-
-
-def cannot_fetch(url: str) -> str:
-    return f"Nie można pobrać pliku:\n{url}\nCzy chcesz powtórzyć próbę?"
 
 
 # ---------------------------------------------------------------- the program's internet path
