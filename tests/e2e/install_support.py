@@ -62,9 +62,17 @@ def no_file(path: str) -> str:
     return f'Brak pliku "{path}"\nZmień dyskietkę lub przerwij instalowanie.'
 
 
+def cannot_fetch(url: str) -> str:
+    return f"Nie można pobrać pliku:\n{url}\nCzy chcesz powtórzyć próbę?"
+
+
 # ---------------------------------------------------------------- rules
 
 OK_TO_EVERY_BOX = rule(f"click:{IDOK}", kind="messagebox", has=IDOK, count="*")
+# A program that finds no setup.dat beside it and no record installs from the
+# internet; in the tests no server answers at the built-in address, and the
+# download prompt is cancelled.
+NO_SERVER = rule(f"click:{IDCANCEL}", kind="messagebox", message="Nie można pobrać pliku:", count="*")
 WELCOME_CONTINUE = rule(f"click:{IDOK}", text="Witamy w programie")
 SETTINGS_CONTINUE = rule("snapshot", f"click:{IDOK}", has=1007)
 RESULT_OK = rule("snapshot", f"click:{IDOK}", has=1040)
@@ -247,6 +255,10 @@ class WhenShown:
         self.cases, self.text, self.act, self.timeout = qor.env.cases, text, act, timeout
         self.occurrence = occurrence  # act when this many such windows have appeared
         self.started = time.time()
+        # Transcripts of earlier runs (this session's, or an earlier session's
+        # of the same name, which a new run rewrites) may still be within the
+        # mtime slack below; they count only once written again.
+        self.earlier = {p: self._stamp(p) for p in self.cases.glob("case*.jsonl")}
         self.done = threading.Event()
         self.error: BaseException | None = None
         self.thread = threading.Thread(target=self._watch, daemon=True)
@@ -267,6 +279,8 @@ class WhenShown:
 
     def _transcripts(self):
         for p in self.cases.glob("case*.jsonl"):
+            if p in self.earlier and self._stamp(p) == self.earlier[p]:
+                continue
             try:
                 if p.stat().st_mtime >= self.started - 1:
                     yield p
@@ -284,6 +298,14 @@ class WhenShown:
                 self._acted = True
                 return
             time.sleep(0.05)
+
+    @staticmethod
+    def _stamp(path: Path) -> tuple[int, int] | None:
+        try:
+            st = path.stat()
+        except FileNotFoundError:
+            return None
+        return st.st_ino, st.st_mtime_ns
 
     def _seen(self, path: Path) -> bool:
         seen = 0
