@@ -2,7 +2,6 @@
 // an installation step it stands for has nothing to do.
 // Its subsystem replaces it here when it lands.
 #include "app/setup_app.h"
-#include "companions/mail_scanner.h"
 #include "install/restart_replace.h"
 #include "system/script_sections.h"
 #include "uninstall/uninstall.h"
@@ -20,13 +19,5 @@ int RemoveRecordedShortcuts(SetupApp&) { return 0; }
 int ApplyShortcutScript(SetupApp&) { return 1; }
 int DeleteMatchingFiles(const std::string&, const std::string&) { return 0; }
 bool IsLockedError() { return false; }
-
-// The mail scanner is left alone: it counts as not running and its
-// configuration is never offered.
-void DetectMailScanner(SetupApp&) {}
-void SendMailScannerCommand(const std::string&, MailScannerCommand) {}
-void ReadMailConfPromptSetting(SetupApp&) {}
-void WriteMailConfPromptSetting(int) {}
-void RunMailConfiguration(const std::string&) {}
 
 }  // namespace qor
