@@ -314,6 +314,9 @@ def make_sample(out: Path, setup_exe: Path, tools: Tools, engine_dll: Path | Non
     sample.installed.mkdir(parents=True)
     sample.source.mkdir(parents=True)
 
+    # The mail scanner and its configuration program are copies of the
+    # recording stand-in of the same cross build, when it is there.
+    recorder = setup_exe.parent / "standins" / "record_start.exe"
     script = Script.parse(TEMPLATE.read_bytes())
     for _, f in script.file_lines():
         target = sample.installed / f.name
@@ -321,6 +324,8 @@ def make_sample(out: Path, setup_exe: Path, tools: Tools, engine_dll: Path | Non
             shutil.copyfile(setup_exe, target)
         elif f.name.lower() == "qor_engn.dll" and engine_dll and engine_dll.is_file():
             shutil.copyfile(engine_dll, target)
+        elif f.name.lower() in ("qor_mail.exe", "mailconf.exe") and recorder.is_file():
+            shutil.copyfile(recorder, target)  # started by every installation: it must run
         else:
             target.write_bytes(content(f.name, FILE_SIZES[f.name]))
         if f.cname.lower() == f.name.lower():
