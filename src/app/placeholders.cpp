@@ -5,11 +5,8 @@
 #include "companions/mail_scanner.h"
 #include "install/restart_replace.h"
 #include "system/script_sections.h"
-#include "uninstall/uninstall.h"
 
 namespace qor {
-
-void RunUninstall(SetupApp&) {}
 
 // Replacing the setup program itself comes with the self-update.
 bool UpdateSetupProgram(SetupApp&) { return true; }
@@ -28,5 +25,7 @@ void SendMailScannerCommand(const std::string&, MailScannerCommand) {}
 void ReadMailConfPromptSetting(SetupApp&) {}
 void WriteMailConfPromptSetting(int) {}
 void RunMailConfiguration(const std::string&) {}
+// The uninstall leaves the mail-scanning configuration as it is.
+int RemoveMailConfiguration(const std::string&) { return 0; }
 
 }  // namespace qor

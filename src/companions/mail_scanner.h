@@ -18,5 +18,8 @@ void ReadMailConfPromptSetting(SetupApp& app);
 void WriteMailConfPromptSetting(int value);
 // Runs "MailConf.Exe /protect_all /autostart_on" from installFolder.
 void RunMailConfiguration(const std::string& installFolder);
+// Runs "MailConf.Exe /unprotect_all /autostart_off /no_interactive" from
+// installFolder (the uninstall); 1 when it was started.
+int RemoveMailConfiguration(const std::string& installFolder);
 
 }  // namespace qor
