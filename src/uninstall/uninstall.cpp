@@ -62,7 +62,7 @@ std::string FullFolderPath(const std::string& folder) {
 // restart), then the folder itself when nothing is left in it. folder is a
 // full path ending in a backslash that is not a root.
 void RemoveInstallFolder(SetupApp& app, const std::string& folder) {
-  DeleteMatchingFiles(folder, "*.*");
+  DeleteMatchingFiles(app, folder, "*.*");
   std::string bare = folder;
   bare.pop_back();  // one trailing backslash
   // A bare drive is never removed, whatever was said before.
