@@ -6,6 +6,9 @@ root), and the running setup program left for deletion at the restart."""
 
 from __future__ import annotations
 
+import re
+import time
+
 import pytest
 
 from install_support import (IDCANCEL, IDNO, IDOK, IDYES, INSTALL_DIR, OK_TO_EVERY_BOX, PENDING, RECORD, Kit,
@@ -54,15 +57,32 @@ QUIET_RULES = [answer(MAIL_WARNING, IDOK)]
 INTERACTIVE_RULES = [answer(CONFIRM, IDOK), answer(MAIL_WARNING, IDOK), answer(DONE, IDOK)]
 
 
-def installed(qor, sample_set, tools) -> Kit:
+MAIL_PROGRAMS = ("Qor_Mail.exe", "MailConf.exe")
+
+
+def installed(qor, sample_set, tools, mail_standins: bool = False) -> Kit:
     """The sample product installed quietly from a folder, its setup program
     in the install folder, and what the product's own programs would add
     once they ran: the mail scanner's autostart entry and the taskbar menu's
-    settings key."""
+    settings key.
+
+    The sample's mail scanner and its configuration program are filler bytes
+    that Wine refuses to start (with an error box of its own). They are taken
+    away, so that the uninstall finds no mail programs to start; with
+    mail_standins they become stand-ins that record their command lines in
+    the folder they are started in (C:\\qortest), not in the install folder
+    that the uninstall empties."""
     kit = Kit(qor, sample_set, tools)
     install_quietly(qor, kit)
     qor.reg_add(RUN_KEY, "MailScanner", INSTALL_DIR + "\\Qor_Mail.exe")
     qor.reg_add(MENU_KEY, "Visible", 1)
+    standin = (qor.env.build / "standins" / "record_start_cwd.exe").read_bytes()
+    for name in MAIL_PROGRAMS:
+        path = install_dir(qor) / name
+        if mail_standins:
+            path.write_bytes(standin)
+        else:
+            path.unlink()
     return kit
 
 
@@ -260,3 +280,54 @@ def test_a_setup_program_run_from_a_floppys_root_without_a_record_keeps_the_flop
                         (MAIL_WARNING, "none", [IDOK]), (DONE, "information", [IDOK])]
     assert sorted(p.name for p in floppy.iterdir()) == ["readme.txt", "setup.exe"]
     assert pending_deletions(qor) == []
+
+
+def started_with(qor, name: str, wait: float) -> list[str]:
+    """The parameters each start of the mail program `name` (a stand-in)
+    was given, in order; waits up to `wait` seconds for a first start, since
+    the uninstall does not wait for the programs it starts."""
+    log = qor.host_path(qor.env.SCRATCH) / f"{name}.log"
+    deadline = time.time() + wait
+    while not log.exists() and time.time() < deadline:
+        time.sleep(0.1)
+    if not log.exists():
+        return []
+    lines = log.read_bytes().decode("cp1250").splitlines()
+    program = f"{INSTALL_DIR}\\{name}".lower()
+    out = []
+    for command in lines[0::2]:
+        # The program's own path first (quoted or not), then the parameters.
+        m = re.match(r'^"?(.*?\.exe)"?(.*)$', command, re.IGNORECASE)
+        assert m and re.sub(r"\\+", r"\\", m.group(1)).lower() == program, command
+        out.append(m.group(2).strip())
+    return out
+
+
+ABORT = ["/abort"]
+UNPROTECT = ["/unprotect_all /autostart_off /no_interactive"]
+
+
+# The mail scanner is told to stop in every case; its configuration is taken
+# away (after the warning) unless /no_uninstall_pop3 says otherwise, even
+# when the user then cancels at the question about a folder without record.
+@pytest.mark.parametrize("args,record,rules,shown,mailconf,removed", [
+    ("/quiet", True, QUIET_RULES, [MAIL_WARNING], UNPROTECT, True),
+    ("/quiet /no_uninstall_pop3", True, [], [], [], True),
+    ("/quiet", False, [answer(no_record(INSTALL_DIR + "\\"), IDCANCEL), *QUIET_RULES],
+     [no_record(INSTALL_DIR + "\\"), MAIL_WARNING], UNPROTECT, False),
+], ids=["quiet", "no_uninstall_pop3", "no-record-cancelled"])
+def test_the_mail_scanner_is_stopped_and_its_configuration_taken_away(qor, sample_set, tools, args, record, rules,
+                                                                      shown, mailconf, removed):
+    installed(qor, sample_set, tools, mail_standins=True)
+    if not record:
+        qor.reg_delete(RECORD)
+    r = qor.run_setup(f"/uninstall {args}", exe=SETUP, rules=rules, timeout=60, wait_children=True)
+    assert r.exit_code == 0
+    assert [w.message for w in r.messageboxes] == shown
+    assert started_with(qor, "Qor_Mail.exe", wait=10) == ABORT
+    assert started_with(qor, "MailConf.exe", wait=10 if mailconf else 1) == mailconf
+    run = qor.reg_value(RUN_KEY, "MailScanner")
+    assert run is None if mailconf else run == INSTALL_DIR + "\\Qor_Mail.exe"
+    assert (qor.reg_export(PRODUCT_KEY) is None) == removed
+    if not removed:
+        assert (install_dir(qor) / "qor_vexw.exe").exists()
