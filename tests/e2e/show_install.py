@@ -35,6 +35,7 @@ import sample_product as sp  # noqa: E402
 
 INSTALL_DIR = "C:\\Program Files\\Qor_Vex"
 KEYS = [r"HKLM\Software\Qor\Qor_Vex\Setup", r"HKCU\Software\Qor\Qor_Vex\Options"]
+MAIL_PROGRAMS = ("Qor_Mail.exe", "MailConf.exe")
 PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 # Where an installation of the sample leaves something: its folders, and the
 # registry keys of the product and of its [REGISTRY] section.
@@ -148,12 +149,23 @@ def uninstall(env: qorwine.WineEnv, sample: sp.Sample, ok_to_boxes: dict, timeou
         # step; the uninstall entry names it there, so it is put there.
         installed.write_bytes((sample.source / "setup.exe").read_bytes())
         print(f"\n(the setup program was not in the install folder: copied to {program})")
+    # The sample's mail scanner and its configuration program are filler
+    # bytes; stand-ins that record how they were started take their place.
+    standin = (env.build / "standins" / "record_start_cwd.exe").read_bytes()
+    for name in MAIL_PROGRAMS:
+        env.host_path(f"{INSTALL_DIR}\\{name}").write_bytes(standin)
+    print(f"\n({' and '.join(MAIL_PROGRAMS)} replaced by stand-ins that record their command lines)")
     print(f"\n== {program} /uninstall /quiet")
-    result = env.run(program, "/uninstall /quiet", rules=[ok_to_boxes], timeout=timeout)
+    result = env.run(program, "/uninstall /quiet", rules=[ok_to_boxes], timeout=timeout, wait_children=True)
     print(result.describe())
     for problem in result.problems():
         print(f"problem: {problem}")
     print(f"\nexit code: {result.exit_code}")
+    for name in MAIL_PROGRAMS:
+        log = env.host_path(f"{env.SCRATCH}\\{name}.log")
+        started = log.read_bytes().decode("cp1250").splitlines()[0::2] if log.exists() else ["(not started)"]
+        for line in started:
+            print(f"{name} started as: {line}")
     print("\nwhat is left after the uninstall:")
     show_left(env)
     # A fresh Wine server boots the prefix: the deletions waiting for the
