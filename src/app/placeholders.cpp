@@ -3,21 +3,10 @@
 // Its subsystem replaces it here when it lands.
 #include "app/setup_app.h"
 #include "install/restart_replace.h"
-#include "system/script_sections.h"
-#include "uninstall/uninstall.h"
 
 namespace qor {
 
-void RunUninstall(SetupApp&) {}
-
 // Replacing the setup program itself comes with the self-update.
 bool UpdateSetupProgram(SetupApp&) { return true; }
-
-// The [PROGMAN] section: nothing is made or recorded yet, so there is
-// nothing of an earlier installation to remove either.
-int RemoveRecordedShortcuts(SetupApp&) { return 0; }
-int ApplyShortcutScript(SetupApp&) { return 1; }
-int DeleteMatchingFiles(const std::string&, const std::string&) { return 0; }
-bool IsLockedError() { return false; }
 
 }  // namespace qor

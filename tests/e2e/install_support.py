@@ -62,9 +62,17 @@ def no_file(path: str) -> str:
     return f'Brak pliku "{path}"\nZmień dyskietkę lub przerwij instalowanie.'
 
 
+def cannot_fetch(url: str) -> str:
+    return f"Nie można pobrać pliku:\n{url}\nCzy chcesz powtórzyć próbę?"
+
+
 # ---------------------------------------------------------------- rules
 
 OK_TO_EVERY_BOX = rule(f"click:{IDOK}", kind="messagebox", has=IDOK, count="*")
+# A program that finds no setup.dat beside it and no record installs from the
+# internet; in the tests no server answers at the built-in address, and the
+# download prompt is cancelled.
+NO_SERVER = rule(f"click:{IDCANCEL}", kind="messagebox", message="Nie można pobrać pliku:", count="*")
 WELCOME_CONTINUE = rule(f"click:{IDOK}", text="Witamy w programie")
 SETTINGS_CONTINUE = rule("snapshot", f"click:{IDOK}", has=1007)
 RESULT_OK = rule("snapshot", f"click:{IDOK}", has=1040)
