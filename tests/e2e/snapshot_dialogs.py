@@ -12,7 +12,7 @@ under the window's rectangle with ImageMagick's `import`.
 
 To add a picture: add a Shot to a case's shots (its file name, its caption,
 and what picks its window out), and hold that window in the case's rules;
-or add a Case. A case whose feature the built setup.exe lacks (see
+or add a Case. A case whose feature is not in the repository yet (see
 `available`) is left out, and the page says so.
 """
 
@@ -21,6 +21,7 @@ from __future__ import annotations
 import json
 import os
 import shutil
+import socket
 import subprocess
 import threading
 import time
@@ -30,7 +31,7 @@ from typing import Callable
 
 import pytest
 
-from install_support import (ABORT_QUESTION, ABORTED, ALL_CURRENT, CANNOT_READ_SCRIPT, FAILED, GO_ON, IDCANCEL, IDNO,
+from install_support import (REPO, ABORT_QUESTION, ABORTED, ALL_CURRENT, CANNOT_READ_SCRIPT, FAILED, GO_ON, IDCANCEL, IDNO,
                              IDOK, IDYES, INSTALL_DIR, OK_TO_EVERY_BOX, Kit, answer, insert_disk, install_quietly, rule,
                              sample_set, sp, tools)
 
@@ -48,6 +49,11 @@ CANNOT_FETCH = "Nie można pobrać pliku:"
 NO_SETUP_FILES = "Podany katalog nie zawiera"
 NO_WININET = "Brak pliku systemowego WININET.DLL"
 NO_CONNECTION = "Nie można połączyć się z Internetem."
+
+# What the internet and uninstall cases need: the internet cases' helpers,
+# the uninstall itself.
+INTERNET_CASES = "tests/e2e/test_install_internet.py"
+UNINSTALL_SOURCE = "src/uninstall/uninstall.cpp"
 
 
 @dataclass
@@ -73,9 +79,8 @@ class Case:
     name: str
     shots: list[Shot]
     run: Callable  # run(qor, ctx) -> None; ctx holds sample_set, tools, tmp_path
-    # What the built setup.exe must contain (a text of the feature, as it
-    # stores it in code page 1250) for the case to be made; and the note for
-    # the page when it is not.
+    # A file of the repository that the case's feature brings, without which
+    # the case is not made; and the note for the page when it is not.
     needs: str | None = None
     pending: str = ""
 
@@ -170,12 +175,24 @@ def internet_library_refused(qor, ctx):
     ])
 
 
+def closed_port(free_port) -> int:
+    """Port 9 when nothing listens there (the picture then stays the same
+    from run to run), else a free one."""
+    with socket.socket() as s:
+        s.settimeout(2)
+        try:
+            s.connect(("127.0.0.1", 9))
+        except OSError:
+            return 9
+    return free_port()
+
+
 def internet_retry(qor, ctx):
     # The internet cases' own helpers: a copy of setup.exe whose default
     # internet path names a port where nothing listens.
     from test_install_internet import free_port, with_internet_path
     exe = with_internet_path((qor.env.build / "setup.exe").read_bytes(),
-                             f"http://127.0.0.1:{free_port()}/setup/qor_vex/win98")
+                             f"http://127.0.0.1:{closed_port(free_port)}/setup/qor_vex/win98")
     qor.reg_add(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings", "ProxyEnable", 0)
     qor.write_file("C:\\net\\setup.exe", exe)
     qor.run_setup("/quiet", exe="C:\\net\\setup.exe", timeout=60, rules=[
@@ -242,24 +259,24 @@ CASES = [
     ], internet_library_refused),
     Case("internet-retry", [
         Shot("internet-retry", "Internet source: a file that cannot be fetched, with Retry", text=CANNOT_FETCH),
-    ], internet_retry, needs="Nie można pobrać pliku:\n%s",
+    ], internet_retry, needs=INTERNET_CASES,
         pending="made once the internet source (branch i12-net) is in"),
     Case("internet-no-connection", [
         Shot("internet-no-connection", "Internet source: no connection, with Retry", text=NO_CONNECTION),
-    ], internet_no_connection, needs=NO_CONNECTION, pending="made once the internet source (branch i12-net) is in"),
+    ], internet_no_connection, needs=INTERNET_CASES, pending="made once the internet source (branch i12-net) is in"),
     Case("uninstall", [
         Shot("uninstall-question", "Uninstall: the first question", text=UNINSTALL_FIRST),
         Shot("uninstall-mail", "Uninstall: the mail-scanning configuration goes", text=UNINSTALL_MAIL),
         Shot("uninstall-done", "Uninstall: done", text=UNINSTALLED),
-    ], uninstall, needs=UNINSTALL_FIRST, pending="made once the uninstall (branch i12-un) is in"),
+    ], uninstall, needs=UNINSTALL_SOURCE, pending="made once the uninstall (branch i12-un) is in"),
     Case("uninstall-without-record", [
         Shot("uninstall-no-record", "Uninstall without an installation record: which folder", text=UNINSTALL_NO_RECORD),
-    ], uninstall_without_record, needs=UNINSTALL_NO_RECORD, pending="made once the uninstall (branch i12-un) is in"),
+    ], uninstall_without_record, needs=UNINSTALL_SOURCE, pending="made once the uninstall (branch i12-un) is in"),
 ]
 
 
-def available(case: Case, setup_exe: Path) -> bool:
-    return case.needs is None or case.needs.encode("cp1250") in setup_exe.read_bytes()
+def available(case: Case) -> bool:
+    return case.needs is None or (REPO / case.needs).is_file()
 
 
 # ---------------------------------------------------------------- taking pictures
@@ -337,7 +354,7 @@ def test_snapshot(qor, sample_set, tools, tmp_path, case):
     out = output_dir()
     if shutil.which("import") is None:
         pytest.fail("ImageMagick's import is missing (bash .ci/install-deps installs it)")
-    if not available(case, qor.env.build / "setup.exe"):
+    if not available(case):
         pytest.skip(f"{case.name}: {case.pending}")
     ctx = {"sample_set": sample_set, "tools": tools, "tmp_path": tmp_path}
     with Camera(qor, case.shots, out) as camera:
