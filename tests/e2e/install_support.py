@@ -123,8 +123,10 @@ def make_sample_once(wine_env, base: Path) -> sp.Sample:
     key = wine_env.build
     if key not in _samples:
         engine = wine_env.build / "standins" / "full" / "qor_engn.dll"
-        if not engine.is_file():
-            pytest.skip(f"{engine} is missing: build the stand-ins")
+        resident = wine_env.build / sp.RECORDING_STANDIN
+        for standin in (engine, resident):
+            if not standin.is_file():
+                pytest.skip(f"{standin} is missing: build the stand-ins")
         _samples[key] = sp.make_sample(base / "sample", wine_env.build / "setup.exe", sample_tools(wine_env),
                                        engine)
     return _samples[key]
