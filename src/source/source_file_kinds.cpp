@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "source/internet.h"
 #include "zip/zip_archive.h"
 
 namespace qor {
@@ -76,6 +77,13 @@ std::uint32_t PackageEntryFile::Read(void* buffer, std::uint32_t count) {
   if (n <= 0) return 0;
   remaining_ -= static_cast<std::uint32_t>(n);
   return static_cast<std::uint32_t>(n);
+}
+
+UrlRequestFile::~UrlRequestFile() { CloseInternetHandle(request_); }
+
+std::uint32_t UrlRequestFile::Read(void* buffer, std::uint32_t count) {
+  if (!source_.internetSession) return 0;
+  return ReadUrlRequest(request_, buffer, count);
 }
 
 TemporaryCopy::~TemporaryCopy() {

@@ -1,7 +1,7 @@
 // The kinds of open installation file behind a source-file handle, one class
 // each: a file of a folder or floppy read as stored, a file read through the
 // LZ library, a ZIP archive read through its first entry, an entry of the
-// package, and an expanded temporary copy. Each reads what it opened and
+// package, a request to the internet source, and an expanded temporary copy. Each reads what it opened and
 // releases it when it goes; the open-file table (source/source_files.h) owns
 // the objects.
 #pragma once
@@ -77,6 +77,24 @@ class PackageEntryFile final : public SourceFile {
  private:
   int descriptor_;
   std::uint32_t remaining_;
+};
+
+// A file of the internet source read straight from its request (setup.dat),
+// or while it is copied into a temporary file. Owns the request handle and
+// closes it when it goes; reads nothing once the source's session is gone.
+class UrlRequestFile final : public SourceFile {
+ public:
+  UrlRequestFile(const SourceState& source, void* request) : source_(source), request_(request) {}
+  ~UrlRequestFile() override;
+
+  // A failed read is offered for retry; 0 when the user cancels.
+  std::uint32_t Read(void* buffer, std::uint32_t count) override;
+  // The size of a download is not asked of the server: 0.
+  std::uint32_t Size() override { return 0; }
+
+ private:
+  const SourceState& source_;
+  void* request_;
 };
 
 // A temporary file holding a copy of a package entry or a download, read

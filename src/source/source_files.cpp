@@ -12,6 +12,7 @@
 #include "app/progress.h"
 #include "app/setup_app.h"
 #include "install/package.h"
+#include "source/internet.h"
 #include "source/source_file_kinds.h"
 
 namespace qor {
@@ -161,6 +162,19 @@ std::unique_ptr<SourceFile> OpenPackageFile(SetupApp& app, const std::string& pa
   return CopyToTemporaryFile(app, std::move(entry), path, expectedSize, "Odczytywanie");
 }
 
+// A file of the internet source: read straight from its request, or through
+// an expanded temporary copy of the download. Null without a session, or
+// when the user gave up opening the URL.
+std::unique_ptr<SourceFile> OpenInternetFile(SetupApp& app, const std::string& url, SourceReading reading,
+                                             std::uint32_t expectedSize) {
+  if (!app.source.internetSession) return nullptr;
+  HINTERNET request = OpenUrlRequest(app.source.internetSession, url);
+  if (!request) return nullptr;
+  auto download = std::make_unique<UrlRequestFile>(app.source, request);
+  if (reading == SourceReading::kAsStored) return download;
+  return CopyToTemporaryFile(app, std::move(download), url, expectedSize, "Pobieranie");
+}
+
 // Reads the package directory at the end of the source path when there is one.
 void ProbePackage(SetupApp& app) {
   SourceState& s = app.source;
@@ -206,8 +220,9 @@ int OpenSource(SetupApp& app) {
     case kSourceNetwork:
       return 1;
     case kSourceInternet:
-      // The internet session comes with the internet transfer; without it
+      // Without a session (the user gave up connecting) the run goes on and
       // every file open fails.
+      app.source.internetSession = OpenInternetSession();
       return app.source.internetSession != nullptr;
     default:
       ProbePackage(app);
@@ -217,6 +232,12 @@ int OpenSource(SetupApp& app) {
 
 void CloseSource(SetupApp& app) {
   SourceState& s = app.source;
+  if (s.internetSession) {
+    // A request left open must not outlive its session.
+    s.files.clear();
+    CloseInternetHandle(s.internetSession);
+    s.internetSession = nullptr;
+  }
   if (s.packagePresent) {
     _close(s.packageDescriptor);
     s.packageDescriptor = -1;
@@ -230,7 +251,7 @@ int OpenSourceFile(SetupApp& app, const std::string& path, SourceReading reading
   int handle = TakeSlot(app.source);
   std::unique_ptr<SourceFile> file;
   if (app.sourceKind == kSourceInternet) {
-    return -1;  // no internet session in this program yet
+    file = OpenInternetFile(app, path, reading, expectedSize);
   } else if (app.sourceKind == kSourceLocal && app.source.packagePresent) {
     file = OpenPackageFile(app, path, reading, expectedSize);
   } else {
