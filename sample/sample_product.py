@@ -12,7 +12,12 @@ Everything is made at build time into a folder outside git:
 The file contents are deterministic (seeded by the file name), of varied
 sizes and partly compressible, so every run of the generator makes the same
 bytes. setup.exe is the cross-built program and qor_engn.dll the engine
-stand-in of tests/standins when it has been built.
+stand-in of tests/standins when it has been built. The programs that an
+installation starts (the monitor and the taskbar menu from the autostart
+shortcuts, the mail scanner and its configuration program) are copies of
+the recording stand-in record_start.exe of the same cross build, so that
+every installation starts real programs, each of which appends its command
+line and current folder to "<its path>.log".
 
 Sizes and checksums in setup.dat come from the native tool filesum (the
 installer's own FileChecksum), its checksum tail from scriptsum (the
@@ -36,21 +41,25 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 TEMPLATE = HERE / "setup.dat.in"
 
-# Installed name -> size in bytes of the stand-in content. setup.exe and,
-# when a built one is given, qor_engn.dll come from the build instead.
+# The installed programs that the setup program starts: copies of the
+# recording stand-in (tests/standins/record_start.cpp).
+RESIDENT_PROGRAMS = ("qor_mon.exe", "qor_menu.exe", "Qor_Mail.exe", "MailConf.exe")
+
+# Where the recording stand-in lies in a cross build folder.
+RECORDING_STANDIN = Path("standins") / "record_start.exe"
+
+# Installed name -> size in bytes of the stand-in content. setup.exe, the
+# resident programs and, when a built one is given, qor_engn.dll come from the
+# build instead.
 FILE_SIZES = {
     "qor_vexw.exe": 389_120,  # the main program: a few hundred KB
     "qor_unin.exe": 24_576,
     "qor_engn.dll": 151_552,
     "qor_shex.dll": 28_672,
-    "qor_menu.exe": 40_960,
     "readme.txt": 3_210,
     "qorbase.dat": 233_472,
-    "qor_mon.exe": 45_056,
     "qor_mcfg.exe": 36_864,
     "qor_mcfg.dll": 20_480,
-    "Qor_Mail.exe": 57_344,
-    "MailConf.exe": 32_768,
     "qor_mail.hlp": 18_211,
     "qor_mail.cnt": 1_337,
     "qor_vexw.hlp": 77_777,
@@ -306,17 +315,22 @@ class Sample:
         return Script.parse(self.script_path.read_bytes())
 
 
-def make_sample(out: Path, setup_exe: Path, tools: Tools, engine_dll: Path | None = None) -> Sample:
-    """Makes the whole sample set in `out` (emptied first)."""
+def make_sample(out: Path, setup_exe: Path, tools: Tools, engine_dll: Path | None = None,
+                resident_exe: Path | None = None) -> Sample:
+    """Makes the whole sample set in `out` (emptied first). The resident
+    programs are copies of `resident_exe`, by default the recording stand-in
+    of the cross build that setup_exe comes from."""
+    resident_exe = resident_exe or setup_exe.parent / RECORDING_STANDIN
+    if not resident_exe.is_file():
+        raise FileNotFoundError(f"{resident_exe} is missing: build the stand-ins of the cross build "
+                                "(ninja standins)")
+    residents = {name.lower() for name in RESIDENT_PROGRAMS}
     sample = Sample(out)
     if out.exists():
         shutil.rmtree(out)
     sample.installed.mkdir(parents=True)
     sample.source.mkdir(parents=True)
 
-    # The mail scanner and its configuration program are copies of the
-    # recording stand-in of the same cross build, when it is there.
-    recorder = setup_exe.parent / "standins" / "record_start.exe"
     script = Script.parse(TEMPLATE.read_bytes())
     for _, f in script.file_lines():
         target = sample.installed / f.name
@@ -324,8 +338,8 @@ def make_sample(out: Path, setup_exe: Path, tools: Tools, engine_dll: Path | Non
             shutil.copyfile(setup_exe, target)
         elif f.name.lower() == "qor_engn.dll" and engine_dll and engine_dll.is_file():
             shutil.copyfile(engine_dll, target)
-        elif f.name.lower() in ("qor_mail.exe", "mailconf.exe") and recorder.is_file():
-            shutil.copyfile(recorder, target)  # started by every installation: it must run
+        elif f.name.lower() in residents:
+            shutil.copyfile(resident_exe, target)
         else:
             target.write_bytes(content(f.name, FILE_SIZES[f.name]))
         if f.cname.lower() == f.name.lower():
@@ -395,7 +409,8 @@ def main(argv: list[str] | None = None) -> int:
 
     p = argparse.ArgumentParser(description="Makes the sample Qor_Vex installation set.")
     p.add_argument("--native", required=True, type=Path, help="native build folder (tools/filesum, tools/scriptsum)")
-    p.add_argument("--win", required=True, type=Path, help="cross build folder (setup.exe, standins/)")
+    p.add_argument("--win", required=True, type=Path,
+                   help="cross build folder (setup.exe, standins/record_start.exe, standins/full/qor_engn.dll)")
     p.add_argument("--out", required=True, type=Path, help="folder to make (emptied first)")
     p.add_argument("--package", type=Path, help="also write the package form of the set to this file")
     args = p.parse_args(argv)
@@ -407,6 +422,8 @@ def main(argv: list[str] | None = None) -> int:
     for tool in (tools.filesum, tools.scriptsum):
         if not tool.is_file():
             p.error(f"{tool} is missing: build the native build first")
+    if not (args.win / RECORDING_STANDIN).is_file():
+        p.error(f"{args.win / RECORDING_STANDIN} is missing: build the stand-ins of the cross build")
     engine = args.win / "standins" / "full" / "qor_engn.dll"
     sample = make_sample(args.out, setup_exe, tools, engine if engine.is_file() else None)
     print(f"sample set: {sample.source}")

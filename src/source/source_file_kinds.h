@@ -1,9 +1,9 @@
 // The kinds of open installation file behind a source-file handle, one class
 // each: a file of a folder or floppy read as stored, a file read through the
 // LZ library, a ZIP archive read through its first entry, an entry of the
-// package, a request to the internet source, and an expanded temporary copy. Each reads what it opened and
-// releases it when it goes; the open-file table (source/source_files.h) owns
-// the objects.
+// package, a request to the internet source, and an expanded temporary copy.
+// Each reads what it opened and releases it when it goes; the open-file table
+// (source/source_files.h) owns the objects.
 #pragma once
 
 #include <cstdint>

@@ -141,8 +141,10 @@ def make_sample_once(wine_env, base: Path) -> sp.Sample:
     key = wine_env.build
     if key not in _samples:
         engine = wine_env.build / "standins" / "full" / "qor_engn.dll"
-        if not engine.is_file():
-            pytest.skip(f"{engine} is missing: build the stand-ins")
+        resident = wine_env.build / sp.RECORDING_STANDIN
+        for standin in (engine, resident):
+            if not standin.is_file():
+                pytest.skip(f"{standin} is missing: build the stand-ins")
         _samples[key] = sp.make_sample(base / "sample", wine_env.build / "setup.exe", sample_tools(wine_env),
                                        engine)
     return _samples[key]
@@ -263,6 +265,10 @@ class WhenShown:
         self.cases, self.text, self.act, self.timeout = qor.env.cases, text, act, timeout
         self.occurrence = occurrence  # act when this many such windows have appeared
         self.started = time.time()
+        # Transcripts of earlier runs (this session's, or an earlier session's
+        # of the same name, which a new run rewrites) may still be within the
+        # mtime slack below; they count only once written again.
+        self.earlier = {p: self._stamp(p) for p in self.cases.glob("case*.jsonl")}
         self.done = threading.Event()
         self.error: BaseException | None = None
         self.thread = threading.Thread(target=self._watch, daemon=True)
@@ -283,6 +289,8 @@ class WhenShown:
 
     def _transcripts(self):
         for p in self.cases.glob("case*.jsonl"):
+            if p in self.earlier and self._stamp(p) == self.earlier[p]:
+                continue
             try:
                 if p.stat().st_mtime >= self.started - 1:
                     yield p
@@ -300,6 +308,14 @@ class WhenShown:
                 self._acted = True
                 return
             time.sleep(0.05)
+
+    @staticmethod
+    def _stamp(path: Path) -> tuple[int, int] | None:
+        try:
+            st = path.stat()
+        except FileNotFoundError:
+            return None
+        return st.st_ino, st.st_mtime_ns
 
     def _seen(self, path: Path) -> bool:
         seen = 0

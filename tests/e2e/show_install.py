@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Installs the sample product quietly under Wine from its folder and prints
 what happened: the run's transcript and exit code, the files in the install
-folder with their sizes (checked byte for byte against the sample), and the
-installation record from the registry.
+folder with their sizes (checked byte for byte against the sample), the
+program group and autostart shortcuts in the Start menu, the programs the
+installation started, and the installation and shortcut records from the
+registry.
 
     tests/e2e/show_install.py --build CROSS_BUILD --sample SAMPLE_DIR [ARGUMENT TEXT]
 
@@ -34,7 +36,8 @@ sys.path.insert(0, str(qorwine.REPO / "sample"))
 import sample_product as sp  # noqa: E402
 
 INSTALL_DIR = "C:\\Program Files\\Qor_Vex"
-KEYS = [r"HKLM\Software\Qor\Qor_Vex\Setup", r"HKCU\Software\Qor\Qor_Vex\Options"]
+KEYS = [r"HKLM\Software\Qor\Qor_Vex\Setup", r"HKLM\Software\Qor\Qor_Vex\Setup\ProgmanEntries",
+        r"HKCU\Software\Qor\Qor_Vex\Options"]
 MAIL_PROGRAMS = ("Qor_Mail.exe", "MailConf.exe")
 PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 # Where an installation of the sample leaves something: its folders, and the
@@ -129,6 +132,19 @@ def main() -> int:
                 print("  (no such key)")
             for name, value in sorted((values or {}).items()):
                 print(f"  {name or '(default)':<20} {shown(value)}")
+        programs = env.host_path(PROGRAMS)
+        print(f"\nshortcuts in {PROGRAMS}:")
+        for p in sorted(programs.rglob("*")) if programs.is_dir() else []:
+            if p.is_file():
+                print("  " + str(p.relative_to(programs)).replace("/", "\\"))
+        # The resident stand-ins record each start in "<program>.log" (the
+        # registry read above gave them time to).
+        print("\nprograms started by the installation (their stand-ins' records):")
+        for log in sorted(folder.glob("*.log")) if folder.is_dir() else []:
+            lines = log.read_text("cp1250", errors="replace").splitlines()
+            for command, cwd in zip(lines[0::2], lines[1::2]):
+                print(f"  {command}   (in {cwd})")
+
         ok = result.exit_code == 0 and intact and not result.timed_out
         if opt.uninstall:
             ok &= uninstall(env, sample, ok_to_boxes, opt.timeout)
@@ -149,8 +165,9 @@ def uninstall(env: qorwine.WineEnv, sample: sp.Sample, ok_to_boxes: dict, timeou
         # step; the uninstall entry names it there, so it is put there.
         installed.write_bytes((sample.source / "setup.exe").read_bytes())
         print(f"\n(the setup program was not in the install folder: copied to {program})")
-    # The sample's mail scanner and its configuration program are filler
-    # bytes; stand-ins that record how they were started take their place.
+    # The sample's mail scanner and its configuration program record their
+    # starts beside themselves, in the folder that the uninstall empties;
+    # stand-ins that record them in their current folder take their place.
     standin = (env.build / "standins" / "record_start_cwd.exe").read_bytes()
     for name in MAIL_PROGRAMS:
         env.host_path(f"{INSTALL_DIR}\\{name}").write_bytes(standin)

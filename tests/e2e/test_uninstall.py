@@ -66,12 +66,12 @@ def installed(qor, sample_set, tools, mail_standins: bool = False) -> Kit:
     once they ran: the mail scanner's autostart entry and the taskbar menu's
     settings key.
 
-    The sample's mail scanner and its configuration program are filler bytes
-    that Wine refuses to start (with an error box of its own). They are taken
-    away, so that the uninstall finds no mail programs to start; with
-    mail_standins they become stand-ins that record their command lines in
-    the folder they are started in (C:\\qortest), not in the install folder
-    that the uninstall empties."""
+    The sample's mail scanner and its configuration program record their
+    starts beside themselves, in the install folder, and the uninstall does
+    not wait for them: what is left in the folder would depend on how soon
+    they ended. They are taken away, so that the uninstall finds no mail
+    programs to start; with mail_standins they become stand-ins that record
+    their command lines in the folder they are started in (C:\\qortest)."""
     kit = Kit(qor, sample_set, tools)
     install_quietly(qor, kit)
     qor.reg_add(RUN_KEY, "MailScanner", INSTALL_DIR + "\\Qor_Mail.exe")
