@@ -52,7 +52,7 @@ class Win32CommandLinePlatform : public CommandLinePlatform {
     }
   }
 
-  void RunUninstall() override { qor::RunUninstall(app_); }
+  void RunUninstall() override { qor::Uninstall(app_); }
 
  private:
   SetupApp& app_;

@@ -43,8 +43,10 @@ int SetupApp::RunSession() {
   ReadMailConfPromptSetting(*this);
 
   if (!buildMode && !packMode && !quietMode) {
+    // A cancel of either dialog restores the scanner alike.
     if (firstInstall && WelcomeDialog().Show() != kDialogContinue) {
       failureKind = kFailureAborted;
+      SendMailScannerCommand(installPath, MailScannerCommand::Start);
       return 0;
     }
     if (!skipSettings) {

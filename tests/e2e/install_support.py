@@ -76,6 +76,10 @@ NO_SERVER = rule(f"click:{IDCANCEL}", kind="messagebox", message="Nie można pob
 WELCOME_CONTINUE = rule(f"click:{IDOK}", text="Witamy w programie")
 SETTINGS_CONTINUE = rule("snapshot", f"click:{IDOK}", has=1007)
 RESULT_OK = rule("snapshot", f"click:{IDOK}", has=1040)
+# The mail-scanner dialog, offered on an update (the per-user key that every
+# installation makes exists) while the scanner is not running.
+MAIL_SCANNER_TITLE = "Instalacja skanera poczty Qor_Mail"
+MAIL_SCANNER_CONTINUE = rule("snapshot", f"click:{IDOK}", title=MAIL_SCANNER_TITLE)
 
 
 def answer(message: str, button: int, count: int | str = 1) -> dict:
@@ -91,8 +95,14 @@ def interactive(*extra) -> list:
 
 
 def boxes(result) -> list[tuple[str, str, list]]:
-    """Every message box of a run as (text, icon, buttons), in order."""
-    return [(w.message, w.icon, w.buttons) for w in result.messageboxes]
+    """Every message box of a run as (text, icon, buttons), in order. The
+    mail-scanner dialog, which the driver counts among them by its look, is
+    left out: mail_scanner_dialogs gives it."""
+    return [(w.message, w.icon, w.buttons) for w in result.messageboxes if w.title != MAIL_SCANNER_TITLE]
+
+
+def mail_scanner_dialogs(result) -> list:
+    return [w for w in result.windows if w.title == MAIL_SCANNER_TITLE]
 
 
 def box_texts(result) -> list[str]:

@@ -13,8 +13,14 @@ C:\\kit in the prefix, whose program C:\\kit\\setup.exe then runs with
 "/quiet" and the argument text). The prefix lives in CROSS_BUILD/wine and is
 reset first. With --package the program first builds the one-file installer
 C:\\pkg\\setup.exe from C:\\kit ("/pack"), and the installation runs from that
-file alone instead of the folder. Exits 0 when the installation ended with exit code 0 and every
-product file arrived intact, else 1.
+file alone instead of the folder. With --uninstall the installed setup program
+then removes the product again ("/uninstall /quiet", the command the
+product's uninstall entry names), and what is left of it on the machine is
+listed: files and folders, shortcuts, registry keys and values, and the
+deletions waiting for the restart; then once more after a restart of the
+prefix. Exits 0 when the installation ended with exit code 0 and every
+product file arrived intact (and, with --uninstall, the uninstall ended with
+exit code 0), else 1.
 """
 
 from __future__ import annotations
@@ -32,7 +38,19 @@ import sample_product as sp  # noqa: E402
 INSTALL_DIR = "C:\\Program Files\\Qor_Vex"
 KEYS = [r"HKLM\Software\Qor\Qor_Vex\Setup", r"HKLM\Software\Qor\Qor_Vex\Setup\ProgmanEntries",
         r"HKCU\Software\Qor\Qor_Vex\Options"]
-PROGRAMS = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"
+MAIL_PROGRAMS = ("Qor_Mail.exe", "MailConf.exe")
+PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+# Where an installation of the sample leaves something: its folders, and the
+# registry keys of the product and of its [REGISTRY] section.
+PLACES = [INSTALL_DIR, PROGRAMS + r"\Qor_Vex", PROGRAMS + r"\StartUp"]
+TREES = [r"HKLM\Software\Qor", r"HKCU\Software\Qor",
+         r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qor_Vex_98",
+         r"HKCR\CLSID\{9F2B6C31-4E8A-11D0-8A1C-0B5D7E2F4A90}",
+         r"HKCR\*\shellex\ContextMenuHandlers\Qor_Vex", r"HKCR\Folder\shellex\ContextMenuHandlers\Qor_Vex"]
+VALUES = [(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved",
+           "{9F2B6C31-4E8A-11D0-8A1C-0B5D7E2F4A90}"),
+          (r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run", "MailScanner"),
+          (r"HKLM\System\CurrentControlSet\Control\Session Manager", "PendingFileRenameOperations")]
 
 
 def shown(value: qorwine.RegValue) -> str:
@@ -50,6 +68,8 @@ def main() -> int:
     ap.add_argument("--sample", required=True, type=Path)
     ap.add_argument("--timeout", type=float, default=120)
     ap.add_argument("--package", action="store_true", help="build a package with /pack and install from it")
+    ap.add_argument("--uninstall", action="store_true",
+                    help="then uninstall quietly with the installed setup program and list what is left")
     ap.add_argument("args", nargs="?", default="")
     opt = ap.parse_args()
 
@@ -125,9 +145,79 @@ def main() -> int:
             for command, cwd in zip(lines[0::2], lines[1::2]):
                 print(f"  {command}   (in {cwd})")
 
-        return 0 if result.exit_code == 0 and intact and not result.timed_out else 1
+        ok = result.exit_code == 0 and intact and not result.timed_out
+        if opt.uninstall:
+            ok &= uninstall(env, sample, ok_to_boxes, opt.timeout)
+        return 0 if ok else 1
     finally:
         env.stop()
+
+
+def uninstall(env: qorwine.WineEnv, sample: sp.Sample, ok_to_boxes: dict, timeout: float) -> bool:
+    """Runs "/uninstall /quiet" with the installed setup program and prints
+    what is left, before and after a restart. True when it ended with 0."""
+    print("\nwhat the installation made:")
+    show_left(env)
+    program = INSTALL_DIR + "\\setup.exe"
+    installed = env.host_path(program)
+    if not installed.exists():
+        # The setup program's own step brings it when the program has that
+        # step; the uninstall entry names it there, so it is put there.
+        installed.write_bytes((sample.source / "setup.exe").read_bytes())
+        print(f"\n(the setup program was not in the install folder: copied to {program})")
+    # The sample's mail scanner and its configuration program record their
+    # starts beside themselves, in the folder that the uninstall empties;
+    # stand-ins that record them in their current folder take their place.
+    standin = (env.build / "standins" / "record_start_cwd.exe").read_bytes()
+    for name in MAIL_PROGRAMS:
+        env.host_path(f"{INSTALL_DIR}\\{name}").write_bytes(standin)
+    print(f"\n({' and '.join(MAIL_PROGRAMS)} replaced by stand-ins that record their command lines)")
+    print(f"\n== {program} /uninstall /quiet")
+    result = env.run(program, "/uninstall /quiet", rules=[ok_to_boxes], timeout=timeout, wait_children=True)
+    print(result.describe())
+    for problem in result.problems():
+        print(f"problem: {problem}")
+    print(f"\nexit code: {result.exit_code}")
+    for name in MAIL_PROGRAMS:
+        log = env.host_path(f"{env.SCRATCH}\\{name}.log")
+        started = log.read_bytes().decode("cp1250").splitlines()[0::2] if log.exists() else ["(not started)"]
+        for line in started:
+            print(f"{name} started as: {line}")
+    print("\nwhat is left after the uninstall:")
+    show_left(env)
+    # A fresh Wine server boots the prefix: the deletions waiting for the
+    # restart are done then.
+    env.restart_server()
+    env.run("C:\\kit\\setup.exe", "/calc C:\\nic", rules=[ok_to_boxes], timeout=timeout)
+    print("\nwhat is left after a restart:")
+    show_left(env)
+    return result.exit_code == 0 and not result.timed_out
+
+
+def show_left(env: qorwine.WineEnv) -> None:
+    """Files and folders, keys and values of the product that are on the machine."""
+    for place in PLACES:
+        folder = env.host_path(place)
+        if not folder.is_dir():
+            print(f"  {place}: (no such folder)")
+            continue
+        entries = sorted(folder.iterdir(), key=lambda p: p.name.lower())
+        print(f"  {place}: {len(entries)} entries")
+        for p in entries:
+            mark = "\\" if p.is_dir() else ""
+            print(f"    {p.name}{mark}")
+    for key in TREES:
+        dump = env.reg_export(key)
+        if dump is None:
+            print(f"  {qorwine.full_key(key)}: (no such key)")
+            continue
+        for sub, values in dump.items():
+            print(f"  {sub}")
+            for name, value in sorted(values.items()):
+                print(f"    {name or '(default)':<40} {shown(value)}")
+    for key, name in VALUES:
+        value = env.reg_value(key, name)
+        print(f"  {qorwine.full_key(key)} {name}: {shown(value) if value is not None else '(no such value)'}")
 
 
 if __name__ == "__main__":

@@ -160,7 +160,9 @@ def internet_sample(wine_env, port, tmp_path_factory) -> tuple[sp.Sample, bytes]
     engine = wine_env.build / "standins" / "full" / "qor_engn.dll"
     if not engine.is_file():
         pytest.skip(f"{engine} is missing: build the stand-ins")
-    return sp.make_sample(base / "sample", exe, sample_tools(wine_env), engine), exe.read_bytes()
+    # The copy lies outside the build: the resident programs' stand-in is named.
+    resident = wine_env.build / "standins" / "record_start.exe"
+    return sp.make_sample(base / "sample", exe, sample_tools(wine_env), engine, resident), exe.read_bytes()
 
 
 @pytest.fixture

@@ -3,9 +3,9 @@ file is current, the repair of damaged files, and records of size 0."""
 
 from __future__ import annotations
 
-from install_support import (ALL_CURRENT, IDNO, IDYES, OK_TO_EVERY_BOX, OPTIONS, SUCCESS, Kit, RegValue, answer,
-                             boxes, install_dir, install_quietly, record, registry_state, result_texts, rule,
-                             sample_set, stamps_of, tools, wrong_files)
+from install_support import (ALL_CURRENT, IDNO, IDYES, MAIL_SCANNER_CONTINUE, OK_TO_EVERY_BOX, OPTIONS, SUCCESS, Kit,
+                             RegValue, answer, boxes, install_dir, install_quietly, mail_scanner_dialogs, record,
+                             registry_state, result_texts, rule, sample_set, stamps_of, tools, wrong_files)
 
 __all__ = ["sample_set", "tools"]  # fixtures
 
@@ -18,10 +18,15 @@ def test_all_files_current_asks_and_no_changes_nothing(qor, sample_set, tools):
     kit = Kit(qor, sample_set, tools)
     install_quietly(qor, kit)
     qor.reg_delete(OPTIONS)  # written again by every installation that goes ahead
+    # The mail-scanner dialog keeps its answer; one given before (go on
+    # offering it) is written again unchanged.
+    qor.reg_add(r"HKCU\Software\Qor\Qor_Vex\Setup", "ExecuteMailConfWhileUpdate", 1)
     files_before, registry_before = stamps_of(qor, sample_set), registry_state(qor)
-    r = qor.run_setup(exe=kit.setup, rules=[UPDATE_SETTINGS, answer(ALL_CURRENT, IDNO), RESULT_OK], timeout=60)
+    r = qor.run_setup(exe=kit.setup, rules=[UPDATE_SETTINGS, MAIL_SCANNER_CONTINUE, answer(ALL_CURRENT, IDNO),
+                                            RESULT_OK], timeout=60)
     assert r.exit_code == 0
     assert [w.title for w in r.windows if w.kind == "dialog"][0] == "Qor_Vex dla Windows 98 - Program Instalacyjny"
+    assert len(mail_scanner_dialogs(r)) == 1
     assert not any("Witamy" in " ".join(w.texts()) for w in r.windows)
     assert boxes(r) == [(ALL_CURRENT, "question", [IDYES, IDNO])]
     assert not any("Instalowanie plików" in w.title for w in r.windows), "no progress window"
@@ -35,8 +40,10 @@ def test_all_files_current_and_yes_runs_the_update(qor, sample_set, tools):
     install_quietly(qor, kit)
     qor.reg_delete(OPTIONS)
     files_before = stamps_of(qor, sample_set)
-    r = qor.run_setup("/skipsettings", exe=kit.setup, rules=[answer(ALL_CURRENT, IDYES), RESULT_OK], timeout=60)
+    r = qor.run_setup("/skipsettings", exe=kit.setup, rules=[MAIL_SCANNER_CONTINUE, answer(ALL_CURRENT, IDYES),
+                                                             RESULT_OK], timeout=60)
     assert r.exit_code == 0
+    assert len(mail_scanner_dialogs(r)) == 1
     assert qor.reg_value(OPTIONS, "NotifyNewVer") == RegValue("REG_DWORD", 1), "the engine went ahead"
     # Current files are not copied again.
     assert stamps_of(qor, sample_set) == files_before
@@ -65,8 +72,10 @@ def test_a_record_of_size_0_is_never_current(qor, sample_set, tools):
     kit.edit(lambda s: s.set_file("readme.txt", size="0", checksum="0x0"))
     install_quietly(qor, kit)
     before = stamps_of(qor, sample_set)
-    r = qor.run_setup("/skipsettings", exe=kit.setup, rules=[answer(ALL_CURRENT, IDNO), RESULT_OK], timeout=60)
+    r = qor.run_setup("/skipsettings", exe=kit.setup, rules=[MAIL_SCANNER_CONTINUE, answer(ALL_CURRENT, IDNO),
+                                                             RESULT_OK], timeout=60)
     assert r.exit_code == 0
+    assert len(mail_scanner_dialogs(r)) == 1
     assert boxes(r) == [], "no question: a file of size 0 always needs installing"
     after = stamps_of(qor, sample_set)
     assert sorted(name for name in after if after[name] != before.get(name)) == ["readme.txt"]

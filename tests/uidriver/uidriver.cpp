@@ -52,6 +52,10 @@
 //                     tab, space or a decimal virtual-key code
 //     close           the close box (WM_SYSCOMMAND SC_CLOSE)
 //     wait:MS         pause the chain; polling goes on meanwhile
+//     freeze:MS       suspend the thread that owns the window for MS
+//                     milliseconds, then resume it: the window stays on the
+//                     screen as it is (for a picture) while its program's work
+//                     stands still; the driver itself waits meanwhile
 //     snapshot        write the window's current state as a "snapshot" event
 //
 // Transcript events ("t" is milliseconds since start):
@@ -197,11 +201,11 @@ void Emit(const char* event, Json body) {
 // ---------------------------------------------------------------- rules
 
 struct Action {
-  enum Kind { kClick, kCheck, kUncheck, kType, kKey, kClose, kWait, kSnapshot } kind;
+  enum Kind { kClick, kCheck, kUncheck, kType, kKey, kClose, kWait, kFreeze, kSnapshot } kind;
   int id = 0;           // control id, 0 = the window itself (key)
   std::wstring text;    // type
   UINT vk = 0;          // key
-  DWORD ms = 0;         // wait
+  DWORD ms = 0;         // wait, freeze
   std::string source;   // as written, for the transcript
 };
 
@@ -263,6 +267,10 @@ bool ParseAction(const std::string& actionText, Action& a, std::string& error) {
   } else if (verb == "wait") {
     if (!ParseInt(rest, n) || n < 0) return error = "wait needs milliseconds: " + actionText, false;
     a.kind = Action::kWait;
+    a.ms = static_cast<DWORD>(n);
+  } else if (verb == "freeze") {
+    if (!ParseInt(rest, n) || n < 0) return error = "freeze needs milliseconds: " + actionText, false;
+    a.kind = Action::kFreeze;
     a.ms = static_cast<DWORD>(n);
   } else {
     return error = "unknown action: " + actionText, false;
@@ -885,6 +893,17 @@ bool Driver::Perform(HWND h, Tracked& t, const Action& a, std::string& why) {
   if (a.kind == Action::kSnapshot) {
     Emit("snapshot", Describe(Take(h, t.last.pid, true)));
     return true;
+  }
+  if (a.kind == Action::kFreeze) {
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(h, nullptr));
+    if (!thread) return why = "the window's thread cannot be opened", false;
+    bool suspended = SuspendThread(thread) != static_cast<DWORD>(-1);
+    if (suspended) {
+      Sleep(a.ms);
+      ResumeThread(thread);
+    }
+    CloseHandle(thread);
+    return suspended || (why = "the window's thread cannot be suspended", false);
   }
   HWND target = h;
   if (a.id != 0 || a.kind != Action::kKey) {
