@@ -10,6 +10,7 @@ run as the same program, but their size and checksum are not the script's.
 
 from __future__ import annotations
 
+import ntpath
 import shutil
 
 import pytest
@@ -33,16 +34,35 @@ def older(sample) -> bytes:
     return (sample.installed / "setup.exe").read_bytes() + b"\0an older build of the setup program"
 
 
+SETUP_PROGRAMS = ("setup.exe", "setup2.exe")
+RESIDENTS = ("qor_mon.exe", "qor_menu.exe")
+
+
+def forget_resident_starts(qor) -> None:
+    """Removes the logs in which the resident stand-ins record their starts."""
+    for name in RESIDENTS:
+        (install_dir(qor) / (name + ".log")).unlink(missing_ok=True)
+
+
+def resident_starts(qor) -> list[str]:
+    return [name for name in RESIDENTS if (install_dir(qor) / (name + ".log")).exists()]
+
+
+def started(result, names) -> list[dict]:
+    """The processes of a run whose file is one of names (any letter case)."""
+    return [p for p in result.processes if ntpath.basename(p["exe"]).lower() in names]
+
+
 def programs(result) -> list[int]:
-    """The pids of a run's programs, in the order they appeared: the one
-    started, then each program it started, and so on down the line.
-    The runs pass /noautostart, so that no resident program joins the line;
-    a setup program that lost the switch on the way would start them."""
-    pids = [result.processes[0]["pid"]]
-    # Wine's shell starts its menu builder for every link saved; the prefix
-    # disables it, so it ends before Wine knows its name. A setup program
-    # always lives long enough to be named.
-    for p in [p for p in result.processes[1:] if p["exe"]]:
+    """The pids of a run's setup programs, in the order they appeared: the one
+    started, then each one it started, and so on down the line. Other
+    programs are not part of the line: the mail scanner's commands, and
+    Wine's menu builder, which its shell starts for every link saved (the
+    prefix disables it, so it ends before Wine knows its name)."""
+    line = started(result, SETUP_PROGRAMS)
+    assert line and line[0] == result.processes[0], result.processes
+    pids = [line[0]["pid"]]
+    for p in line[1:]:
         assert p["parent"] == pids[-1], result.processes
         pids.append(p["pid"])
     return pids
@@ -73,9 +93,11 @@ def test_outdated_installed_copy_hands_over_to_setup2(qor, sample_set, tools, qu
 
     args = "/quiet /noautostart /def=NOCTXMENU" if quiet else "/noautostart /def=NOCTXMENU"
     rules = [OK_TO_EVERY_BOX] if quiet else [UPDATE_SETTINGS, RESULT_OK, OK_TO_EVERY_BOX]
+    forget_resident_starts(qor)
     r = qor.run_setup(args, exe=exe, rules=rules, timeout=90, wait_children=True)
     assert r.exit_code == 0
-    first, setup2 = programs(r)  # the old copy started Setup2, and nothing else ran
+    first, setup2 = programs(r)  # the old copy started Setup2, and no other setup program ran
+    assert resident_starts(qor) == [], "/noautostart reached Setup2"
     if quiet:
         # Quiet from start to end: the hand-over itself shows nothing, and
         # Setup2 got /quiet.
@@ -139,12 +161,14 @@ def test_another_version_starts_the_installed_copy(qor, sample_set, tools, insta
     qor.write_file(OLD_SETUP, older(sample_set))
     damage(qor)
 
+    forget_resident_starts(qor)
     r = qor.run_setup("/quiet /noautostart", exe=OLD_SETUP, rules=[answer(NOTICE, 1)], timeout=90, wait_children=True)
     assert r.exit_code == 0
     assert boxes(r) == [(NOTICE, "information", [1])]
     # The old program told the user and started the installed copy, which
     # did the update quietly; no Setup2 was needed.
     first, installed = programs(r)
+    assert resident_starts(qor) == [], "/noautostart reached the installed copy"
     assert r.messageboxes[0].pid == first
     assert [w for w in r.windows if w.pid == installed] == []
     assert (folder / "setup.exe").read_bytes() == (sample_set.installed / "setup.exe").read_bytes()
@@ -166,7 +190,7 @@ def test_unmeasured_setup_record_neither_hands_over_nor_relaunches(qor, sample_s
     r = qor.run_setup("/quiet /noautostart", exe=exe, rules=[OK_TO_EVERY_BOX], timeout=60, wait_children=True)
     assert r.exit_code == 0
     assert box_texts(r) == []
-    assert len(programs(r)) == 1, "nothing else was started"
+    assert len(programs(r)) == 1, "no other setup program was started"
     assert not (install_dir(qor) / "Setup2.exe").exists()
     assert (install_dir(qor) / "setup.exe").read_bytes() == (sample_set.installed / "setup.exe").read_bytes()
     assert wrong_files(qor, sample_set) == []
