@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import ntpath
 import shutil
+import time
 
 import pytest
 
@@ -39,9 +40,18 @@ RESIDENTS = ("qor_mon.exe", "qor_menu.exe")
 
 
 def forget_resident_starts(qor) -> None:
-    """Removes the logs in which the resident stand-ins record their starts."""
+    """Removes the logs in which the resident stand-ins record their starts
+    (a command line and a folder per start), once the starts of the
+    installation before have been written: those residents run on their own
+    and may log after that installation has ended."""
+    deadline = time.monotonic() + 10
     for name in RESIDENTS:
-        (install_dir(qor) / (name + ".log")).unlink(missing_ok=True)
+        log = install_dir(qor) / (name + ".log")
+        while time.monotonic() < deadline:
+            if log.exists() and len(log.read_bytes().splitlines()) >= 2:
+                break
+            time.sleep(0.1)
+        log.unlink(missing_ok=True)
 
 
 def resident_starts(qor) -> list[str]:
