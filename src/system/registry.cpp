@@ -1,6 +1,8 @@
 #include "system/registry.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "zip/little_endian.h"
 
@@ -140,6 +142,21 @@ int WriteBinaryValue(HKEY root, const char* subkey, const char* name, const void
   RegKey key(k);
   return RegSetValueExA(key.get(), name, 0, REG_BINARY, static_cast<const BYTE*>(bytes), length) ==
          ERROR_SUCCESS;
+}
+
+bool ReadIndexedValue(HKEY key, DWORD index, DWORD nameBuffer, DWORD dataBuffer, std::string& name, std::string& data) {
+  std::vector<char> nameBytes(nameBuffer);
+  std::vector<char> dataBytes(dataBuffer + 1);
+  DWORD nameLength = nameBuffer;
+  DWORD dataLength = dataBuffer;
+  DWORD type = 0;
+  if (RegEnumValueA(key, index, nameBytes.data(), &nameLength, nullptr, &type,
+                    reinterpret_cast<BYTE*>(dataBytes.data()), &dataLength) != ERROR_SUCCESS)
+    return false;
+  dataBytes[dataLength] = '\0';
+  name.assign(nameBytes.data(), nameLength);
+  data = dataBytes.data();
+  return true;
 }
 
 int ReadValueText(HKEY key, const char* name, std::string& text) {

@@ -105,6 +105,11 @@ int WriteBinaryValue(HKEY root, const char* subkey, const char* name, const void
 int ReadValueText(HKEY key, const char* name, std::string& text);
 // As ReadValueText, and also 0 when the value is not REG_SZ.
 int ReadStringValue(HKEY key, const char* name, std::string& text);
+// Reads value number index of key, of any type: its name into a buffer of
+// nameBuffer bytes and its data into dataBuffer bytes, keeping the data up to
+// the first zero byte. False past the last value, or when the name or the
+// data does not fit its buffer (which ends a walk over the values there).
+bool ReadIndexedValue(HKEY key, DWORD index, DWORD nameBuffer, DWORD dataBuffer, std::string& name, std::string& data);
 // Reads a REG_DWORD of at most 4 bytes (a shorter one reads as its bytes with
 // zeros above). 0 when missing, longer than 4 bytes or of another type.
 int ReadDwordValue(HKEY key, const char* name, DWORD& value);

@@ -127,18 +127,10 @@ int ApplyRegistryScript(SetupApp& app) {
 int RemoveRecordedRegistryEntries(SetupApp&) {
   RegKey record;
   if (!OpenKeyForRead(ProductKeyPath(kRegistryEntriesSubkey), record)) return 0;
-  for (DWORD index = 0;; ++index) {
-    char name[kRecordNameBuffer];
-    char data[kRecordDataBuffer + 1];
-    DWORD nameLength = sizeof name;
-    DWORD dataLength = kRecordDataBuffer;
-    DWORD type = 0;
-    if (RegEnumValueA(record.get(), index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                      &dataLength) != ERROR_SUCCESS)
-      break;
-    data[dataLength] = '\0';
-    const std::string keyPath = name;
-    const std::string names = data;
+  std::string keyPath;
+  std::string names;
+  for (DWORD index = 0; ReadIndexedValue(record.get(), index, kRecordNameBuffer, kRecordDataBuffer, keyPath, names);
+       ++index) {
     if (IsRefusedKeyPath(keyPath)) continue;
     if (names == "*") {
       DeleteKeyTree(keyPath.c_str());

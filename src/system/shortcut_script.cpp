@@ -260,18 +260,12 @@ int RemoveRecordedShortcuts(SetupApp& app) {
   if (programs.empty() || startup.empty()) return 0;
   RegKey record;
   if (!OpenKeyForRead(ProductKeyPath(kProgmanEntriesSubkey), record)) return 0;
-  for (DWORD index = 0;; ++index) {
-    char name[kRecordNameBuffer];
-    char data[kRecordDataBuffer + 1];
-    DWORD nameLength = sizeof name;
-    DWORD dataLength = kRecordDataBuffer;
-    DWORD type = 0;
-    // A value too long for its buffer ends the replay here.
-    if (RegEnumValueA(record.get(), index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                      &dataLength) != ERROR_SUCCESS)
-      break;
-    data[dataLength] = '\0';
-    if (EqualsNoCase(name, kAutostartValue)) {
+  std::string name;
+  std::string data;
+  // A value too long for its buffer ends the replay there.
+  for (DWORD index = 0; ReadIndexedValue(record.get(), index, kRecordNameBuffer, kRecordDataBuffer, name, data);
+       ++index) {
+    if (EqualsNoCase(name.c_str(), kAutostartValue)) {
       RemoveAutostartShortcuts(startup, data);
       continue;
     }
