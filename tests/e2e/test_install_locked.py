@@ -36,16 +36,23 @@ class Holder:
         self.process.stdout.close()
 
 
+def install_holding(qor, kit, held: str, old: bytes):
+    """A quiet installation from the kit while a program holds the install
+    folder's file held, which has the bytes old beforehand."""
+    folder = install_dir(qor)
+    folder.mkdir(parents=True)
+    (folder / held).write_bytes(old)
+    holder = Holder(qor, f"{INSTALL_DIR}\\{held}")
+    try:
+        return qor.run_setup("/quiet", exe=kit.setup, rules=[RESULT_OK, OK_TO_EVERY_BOX], timeout=60)
+    finally:
+        holder.stop()
+
+
 def test_file_in_use_is_replaced_at_restart(qor, sample_set, tools):
     kit = Kit(qor, sample_set, tools)
     folder = install_dir(qor)
-    folder.mkdir(parents=True)
-    (folder / HELD).write_bytes(b"the help file of an older version")
-    holder = Holder(qor, f"{INSTALL_DIR}\\{HELD}")
-    try:
-        r = qor.run_setup("/quiet", exe=kit.setup, rules=[RESULT_OK, OK_TO_EVERY_BOX], timeout=60)
-    finally:
-        holder.stop()
+    r = install_holding(qor, kit, HELD, b"the help file of an older version")
     assert r.exit_code == 0
     # The restart request shows even in a quiet run, and nothing else does.
     assert result_texts(r) == (SUCCESS_RESTART, "")

@@ -10,9 +10,9 @@ import time
 
 import pytest
 
-from install_support import (FAILED, INSTALL_DIR, OK_TO_EVERY_BOX, RESULT_OK, SUCCESS_RESTART, Kit, boxes,
+from install_support import (FAILED, INSTALL_DIR, OK_TO_EVERY_BOX, SUCCESS_RESTART, Kit, boxes,
                              install_dir, install_quietly, result_texts, sample_set, tools)
-from test_install_locked import Holder
+from test_install_locked import install_holding
 
 __all__ = ["sample_set", "tools"]  # fixtures
 
@@ -147,15 +147,7 @@ def test_restart_pending_links_made_residents_not_started(qor, sample_set, tools
     # A file in use waits for the restart: the resident programs would start
     # beside it with the old file, so they are left to the restart.
     kit = Kit(qor, sample_set, tools)
-    held = "qor_vexw.hlp"
-    folder = install_dir(qor)
-    folder.mkdir(parents=True)
-    (folder / held).write_bytes(b"an older help file")
-    holder = Holder(qor, f"{INSTALL_DIR}\\{held}")
-    try:
-        r = qor.run_setup("/quiet", exe=kit.setup, rules=[RESULT_OK, OK_TO_EVERY_BOX], timeout=60)
-    finally:
-        holder.stop()
+    r = install_holding(qor, kit, "qor_vexw.hlp", b"an older help file")
     assert r.exit_code == 0
     assert result_texts(r) == (SUCCESS_RESTART, "")
     assert links(qor, STARTUP) == expected(AUTOSTART)
